@@ -1,0 +1,37 @@
+// The system's single-byte code page (Windows-1252) and UTF-8, the control's
+// text. Every byte 0-255 round-trips: the five bytes Windows-1252 leaves
+// unassigned map to U+0081, U+008D, U+008F, U+0090 and U+009D, as Windows maps them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qmx {
+
+// UTF-8 text of single-byte text. Never fails.
+std::string singleByteToUtf8(std::string_view bytes);
+
+// Single-byte text of UTF-8 text. Throws AutomationError 5 when a character has no
+// byte in the code page or the UTF-8 is malformed.
+std::string utf8ToSingleByte(std::string_view text);
+
+// As utf8ToSingleByte, but a character outside the code page becomes '?' (as the
+// ANSI conversion of the platform does for registry paths).
+std::string utf8ToSingleByteLossy(std::string_view text);
+
+// As utf8ToSingleByte, for XML text that the control writes to its own files: a
+// character outside the code page becomes a numeric character reference "&#N;".
+std::string xmlUtf8ToSingleByte(std::string_view xml);
+
+// The code page byte of one Unicode code point; nullopt when it has none.
+std::optional<unsigned char> codePointToSingleByte(char32_t cp);
+// The Unicode code point of one code page byte.
+char32_t singleByteToCodePoint(unsigned char byte);
+
+// Decodes the UTF-8 text into code points; throws AutomationError 5 when malformed.
+std::u32string utf8ToCodePoints(std::string_view text);
+// Appends the UTF-8 form of a code point.
+void appendUtf8(std::string& out, char32_t cp);
+
+}  // namespace qmx

@@ -1,0 +1,141 @@
+// The seam between the control and the machine: one interface offering whole
+// tasks (read a registry value, replace a file, send a request), so that a
+// Windows backend, the POSIX backend and the in-memory test fake can stand in
+// for each other. No OS header may appear here.
+//
+// Paths are the control's own Windows-style text ("C:\Data\12\SavedFiles"),
+// UTF-8 encoded; the backend maps them at the last moment. Registry names and
+// data cross in the system's single-byte code page (Windows-1252), as the ANSI
+// registry functions return them. Failures are AutomationError exceptions;
+// routine misses are std::optional.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmx {
+
+// Registry value types as the Windows registry numbers them.
+enum RegistryType : std::uint32_t {
+  kRegNone = 0,
+  kRegSz = 1,
+  kRegExpandSz = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+  kRegMultiSz = 7,
+  kRegQword = 11,
+};
+
+struct RegistryValue {
+  std::uint32_t type = kRegNone;
+  // The bytes an ANSI query would return: for string types the Windows-1252
+  // text including whatever terminator the value was stored with.
+  std::string data;
+};
+
+// Connected-state bits of the internet layer.
+inline constexpr std::uint32_t kInternetStateConnected = 0x1;
+inline constexpr std::uint32_t kInternetStateDisconnectedByUser = 0x10;
+inline constexpr std::uint32_t kIsoForceDisconnected = 0x1;
+
+struct HttpRequest {
+  std::string method;  // "GET" or "POST"
+  std::string url;     // sent as written, but for the few bytes that cannot travel
+  std::optional<std::string> body;  // bytes; absent means no body at all
+};
+
+struct HttpReply {
+  long status = 0;
+  std::string contentType;  // the Content-Type header, empty when absent
+  std::string body;         // raw bytes
+};
+
+// Limits of an HTTP session.
+struct HttpLimits {
+  std::chrono::seconds connect{60};
+  std::chrono::seconds stall{60};  // no byte received for this long ends the request
+  std::uint64_t maxReplyBytes = 256ull * 1024 * 1024;
+};
+
+// One HTTP connection cache (one handle), kept for a control's life so that
+// connections are reused.
+class HttpSession {
+ public:
+  virtual ~HttpSession() = default;
+  // Sends the request and waits for the whole reply. Throws AutomationError with
+  // a negative number (minus the transport's error code) and a description naming
+  // the address when the transport fails, the stall limit ends the call or the
+  // reply exceeds the size cap.
+  virtual HttpReply send(const HttpRequest& request) = 0;
+  virtual void setLimits(const HttpLimits& limits) = 0;
+};
+
+// Who may read a file the control writes.
+enum class FileAccess { Everyone, OwnerOnly };
+
+// An advisory lock, released on destruction.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- Registry (HKEY_LOCAL_MACHINE), read only. Key paths are relative to the
+  // root, "\"-separated, compared case-insensitively.
+
+  // Names of the direct subkeys, in case-insensitive name order; nullopt when the
+  // key does not exist.
+  virtual std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) = 0;
+  // A value of a key; the empty name is the key's default value. nullopt when the
+  // key or the value does not exist.
+  virtual std::optional<RegistryValue> registryValue(std::string_view keyPath,
+                                                     std::string_view valueName) = 0;
+
+  // --- Files and folders.
+
+  virtual bool fileExists(const std::string& path) = 0;
+  virtual bool folderExists(const std::string& path) = 0;
+  // Creates one folder level. Throws 58 when it exists, 76 when the parent is
+  // missing, 70 when not allowed.
+  virtual void createFolder(const std::string& path) = 0;
+  // The whole file's bytes; nullopt when no file is there. Throws 70/75 when it
+  // cannot be read.
+  virtual std::optional<std::string> readFile(const std::string& path) = 0;
+  // Replaces the file whole (temporary file in the same folder, flushed, renamed
+  // over the target): a failure leaves the previous content intact. Throws 76 when
+  // the folder is missing, 70 when not allowed, 61 when the disk is full.
+  virtual void replaceFile(const std::string& path, std::string_view bytes,
+                           FileAccess access = FileAccess::Everyone) = 0;
+  // Deletes a file without forcing: a read-only file is refused with 70. Throws 53
+  // when it is missing.
+  virtual void deleteFile(const std::string& path) = 0;
+  // Names of the files directly in a folder (no subfolders), in listing order.
+  // Throws 76 when the folder is missing.
+  virtual std::vector<std::string> listFiles(const std::string& folder) = 0;
+  // Takes an exclusive advisory lock tied to a folder, waiting for other holders
+  // (other processes included). Throws 76 when the folder is missing.
+  virtual std::unique_ptr<FileLock> lockFolder(const std::string& folder) = 0;
+
+  // --- The internet layer's machine-wide connected state.
+
+  // The connected-state word; nullopt when it cannot be read.
+  virtual std::optional<std::uint32_t> queryConnectedState() = 0;
+  // Sets the state; false (and the old state kept) when it cannot be written.
+  virtual bool setConnectedState(std::uint32_t state, std::uint32_t flags) = 0;
+
+  // --- HTTP: a new session (one connection cache) for one control.
+  virtual std::unique_ptr<HttpSession> openHttpSession() = 0;
+
+  // --- The user: a modal message box with an OK button; returns when acknowledged.
+  virtual void messageBox(const std::string& text) = 0;
+};
+
+}  // namespace qmx

@@ -1,0 +1,51 @@
+// The POSIX backend of the platform seam: everything machine-wide lives in one
+// folder, the machine root (registry.reg, drive_c/..., internet-state).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/drive_map.h"
+
+namespace qmx {
+
+class PosixPlatform : public Platform {
+ public:
+  using MessageHandler = std::function<void(const std::string& text)>;
+
+  // A platform over the machine root; message boxes go to the handler (to standard
+  // error when none is given).
+  explicit PosixPlatform(std::string machineRoot, MessageHandler onMessage = {});
+
+  void setMessageHandler(MessageHandler onMessage) { onMessage_ = std::move(onMessage); }
+  const DriveMap& driveMap() const { return drives_; }
+  // The registry file's host path.
+  std::string registryFilePath() const;
+
+  std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
+  std::optional<RegistryValue> registryValue(std::string_view keyPath,
+                                             std::string_view valueName) override;
+
+  bool fileExists(const std::string& path) override;
+  bool folderExists(const std::string& path) override;
+  void createFolder(const std::string& path) override;
+  std::optional<std::string> readFile(const std::string& path) override;
+  void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
+  void deleteFile(const std::string& path) override;
+  std::vector<std::string> listFiles(const std::string& folder) override;
+  std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;
+
+  std::optional<std::uint32_t> queryConnectedState() override;
+  bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
+
+  std::unique_ptr<HttpSession> openHttpSession() override;
+
+  void messageBox(const std::string& text) override;
+
+ private:
+  DriveMap drives_;
+  MessageHandler onMessage_;
+};
+
+}  // namespace qmx

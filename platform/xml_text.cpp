@@ -1,0 +1,47 @@
+#include "platform/xml_text.h"
+
+#include <sstream>
+
+namespace qmx {
+namespace {
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration;
+constexpr unsigned kFormat = pugi::format_raw | pugi::format_no_declaration;
+
+struct StringWriter : pugi::xml_writer {
+  std::string out;
+  void write(const void* data, std::size_t size) override {
+    out.append(static_cast<const char*>(data), size);
+  }
+};
+}  // namespace
+
+bool parseXml(pugi::xml_document& doc, std::string_view utf8) {
+  const pugi::xml_parse_result result =
+      doc.load_buffer(utf8.data(), utf8.size(), kParseOptions, pugi::encoding_utf8);
+  if (!result) {
+    doc.reset();
+    return false;
+  }
+  return true;
+}
+
+XmlDocument parseXmlDocument(std::string_view utf8) {
+  auto doc = std::make_shared<pugi::xml_document>();
+  parseXml(*doc, utf8);
+  return doc;
+}
+
+std::string xmlText(const pugi::xml_node& node) {
+  StringWriter writer;
+  node.print(writer, "", kFormat, pugi::encoding_utf8);
+  return std::move(writer.out);
+}
+
+std::optional<std::string> selectText(const pugi::xml_node& from, const char* path) {
+  const pugi::xpath_node hit = from.select_node(path);
+  if (!hit) return std::nullopt;
+  if (hit.attribute()) return std::string(hit.attribute().value());
+  return std::string(hit.node().text().get());
+}
+
+}  // namespace qmx

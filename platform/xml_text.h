@@ -1,0 +1,33 @@
+// Parsing and serialising XML documents the way the control does everywhere:
+// no namespace processing, whitespace-only text dropped, raw serialisation with
+// no declaration added (one present in the source is kept).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+namespace qmx {
+
+// The XML document object handed to the host; a null pointer is "Nothing".
+using XmlDocument = std::shared_ptr<pugi::xml_document>;
+
+// Parses UTF-8 text into doc. Returns false, with doc left empty, when the text is
+// not well-formed XML.
+bool parseXml(pugi::xml_document& doc, std::string_view utf8);
+
+// A new document parsed from UTF-8 text; an empty document when the text is not
+// well-formed.
+XmlDocument parseXmlDocument(std::string_view utf8);
+
+// The UTF-8 XML text of a node or document; empty text for an empty document.
+std::string xmlText(const pugi::xml_node& node);
+
+// The text content of the first node the path selects ("xml/status"), or
+// nullopt when no node matches.
+std::optional<std::string> selectText(const pugi::xml_node& from, const char* path);
+
+}  // namespace qmx

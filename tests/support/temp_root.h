@@ -1,0 +1,37 @@
+// A temporary machine root for one test: made fresh, removed with everything in it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qmx::test {
+
+class TempRoot {
+ public:
+  TempRoot();
+  ~TempRoot();
+  TempRoot(const TempRoot&) = delete;
+  TempRoot& operator=(const TempRoot&) = delete;
+
+  // The root's host path (no trailing "/").
+  const std::string& path() const { return path_; }
+  // The host path of a file or folder below the root ("drive_c/Data").
+  std::string at(std::string_view relative) const;
+
+  // Writes bytes to a file below the root, creating missing folders.
+  void write(std::string_view relative, std::string_view bytes) const;
+  // Reads a file below the root; empty text when it is missing.
+  std::string read(std::string_view relative) const;
+  bool exists(std::string_view relative) const;
+  // Creates a folder below the root with its missing parents.
+  void makeFolder(std::string_view relative) const;
+
+  // Writes registry.reg as a Windows "Version 5.00" export, UTF-16LE with BOM;
+  // the text is UTF-8 and its lines end in "\n" (written as CR LF).
+  void writeRegistryUtf16(std::string_view text) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace qmx::test
