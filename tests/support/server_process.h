@@ -1,0 +1,72 @@
+// Runs qmx-server as a child process for end-to-end tests: a fresh demo database in
+// a private temporary folder, served on a free loopback port until stop().
+//
+//   qmx::test::ServerProcess server(QMX_SERVER_PATH);
+//   std::string page = server.baseUrl() + "data.asp";      // "http://127.0.0.1:PORT/data.asp"
+//   server.changeRow("customers.xml", 3, {{"sName", "New name"}});
+//   EXPECT_EQ(server.stop(), 0);
+//
+// The demo database holds company ServerProcess::kCompanyId, users "demo"/"demo123"
+// (level 5) and "clerk"/"clerk123" (level 1), and the data sets "customers.xml" and
+// "items.xml" (iKey 1..12 each).
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qmx::test {
+
+// What a finished command printed and how it ended.
+struct CommandResult {
+  int exitCode = -1;  // -1 when the process was ended by a signal
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with the arguments and waits for it. Throws std::runtime_error when it
+// cannot be started.
+CommandResult runProgram(const std::string& program, const std::vector<std::string>& args);
+
+class ServerProcess {
+ public:
+  static constexpr const char* kCompanyId = "VELMORA-DEMO";
+  static constexpr const char* kAccessValue = "73518";
+
+  // Creates the demo database and starts "serve --port 0" on 127.0.0.1. Throws
+  // std::runtime_error when either step fails or the server announces no address.
+  explicit ServerProcess(std::string serverPath);
+  // Stops the server if still running and removes the temporary folder.
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // "http://127.0.0.1:PORT/", with the trailing slash, as a ServerBase value.
+  const std::string& baseUrl() const { return baseUrl_; }
+  int port() const { return port_; }
+  const std::string& databasePath() const { return dbPath_; }
+
+  // Runs another qmx-server command against this server's database ("--db FILE" is
+  // appended). Throws std::runtime_error when the program cannot be started.
+  CommandResult command(std::vector<std::string> args) const;
+  // Changes or adds one row of a data set of the demo company and stamps it. Throws
+  // std::runtime_error when the command fails.
+  void changeRow(const std::string& dataSet, int key,
+                 const std::vector<std::pair<std::string, std::string>>& fields) const;
+
+  // Sends SIGTERM and waits. Returns the exit status (-1 when ended by a signal);
+  // later calls return the same status.
+  int stop();
+
+ private:
+  std::string serverPath_;
+  std::string folder_;
+  std::string dbPath_;
+  std::string baseUrl_;
+  int port_ = 0;
+  int pid_ = -1;
+  int stdoutFd_ = -1;
+  int exitStatus_ = -1;
+};
+
+}  // namespace qmx::test
