@@ -5,6 +5,5 @@ namespace qmx {
 [[noreturn]] static void notBuilt_CipherOrders(const char* member) {
   throw AutomationError(kInvalidProcedureCall, std::string(member) + " is not available in this build");
 }
-std::string XMLLoad::FileEncodeAndDecode(std::string&, const std::string&) { notBuilt_CipherOrders("FileEncodeAndDecode"); }
 bool XMLLoad::SaveElectronicPurchaseOrder(std::string, std::string) { notBuilt_CipherOrders("SaveElectronicPurchaseOrder"); }
 }  // namespace qmx
