@@ -1,0 +1,61 @@
+#include "store/data_directory.h"
+
+#include "platform/automation_error.h"
+#include "platform/platform.h"
+
+namespace qmx {
+namespace {
+
+// A segment the file system would take as the parent folder. Windows trims
+// trailing dots and spaces from a name, so ". ." and "..." count as well.
+bool leadsUp(std::string_view segment) {
+  if (segment.find_first_not_of(". ") != std::string_view::npos) return false;
+  return segment.find_first_of('.') != segment.find_last_of('.');
+}
+
+}  // namespace
+
+std::string joinPath(std::string_view folder, std::string_view name) {
+  std::string path;
+  path.reserve(folder.size() + 1 + name.size());
+  path.append(folder);
+  path.push_back('\\');
+  path.append(name);
+  return path;
+}
+
+bool staysInsideFolder(std::string_view relativeName) {
+  if (relativeName.empty()) return true;
+  if (relativeName.front() == '\\' || relativeName.front() == '/') return false;
+  // NUL would cut the path short at the system call, after the checks below
+  // looked at the whole of it.
+  if (relativeName.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos) return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = relativeName.find_first_of("\\/", start);
+    if (leadsUp(relativeName.substr(start, end == std::string_view::npos ? end : end - start))) {
+      return false;
+    }
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+std::string pathInFolder(std::string_view folder, std::string_view relativeName) {
+  std::string path = joinPath(folder, relativeName);
+  if (!staysInsideFolder(relativeName)) {
+    throw AutomationError(kPathFileAccessError,
+                          standardErrorText(kPathFileAccessError) + ": " + path);
+  }
+  return path;
+}
+
+void createFolderLevel(Platform& platform, const std::string& path) {
+  try {
+    platform.createFolder(path);
+  } catch (const AutomationError& e) {
+    if (e.number() != kFileAlreadyExists || !platform.folderExists(path)) throw;
+  }
+}
+
+}  // namespace qmx

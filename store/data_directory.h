@@ -1,0 +1,30 @@
+// Paths inside the data directory (the folder DataPath names) and the checks that
+// keep a relative name from the host inside its folder. Paths are the control's
+// Windows-style text, joined as plain text with one "\".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qmx {
+
+class Platform;
+
+// folder + "\" + name, as plain text: nothing is trimmed, added or folded, so a
+// folder ending in "\" gives two in a row. Never fails.
+std::string joinPath(std::string_view folder, std::string_view name);
+
+// True when a relative name stays inside the folder it is joined to: no leading
+// "\" or "/", no ".." segment, no ":" (a drive letter or a stream), no NUL.
+// Subfolders ("style\a.xsl") and the empty name are allowed.
+bool staysInsideFolder(std::string_view relativeName);
+
+// joinPath for a relative name that came from the host. Throws AutomationError 75
+// naming the joined path when the name would lead out of the folder.
+std::string pathInFolder(std::string_view folder, std::string_view relativeName);
+
+// Creates one folder level; a folder that is already there (another control or
+// process made it first) is no failure. Throws as Platform::createFolder otherwise.
+void createFolderLevel(Platform& platform, const std::string& path);
+
+}  // namespace qmx
