@@ -1,0 +1,51 @@
+#include "store/cached_data_file.h"
+
+#include "platform/automation_error.h"
+#include "platform/codepage.h"
+
+namespace qmx {
+
+namespace {
+constexpr std::int32_t kInputPastEndOfFile = 62;
+}  // namespace
+
+pugi::xml_node firstTimeStamp(const pugi::xml_node& doc) {
+  return doc.find_node([](const pugi::xml_node& n) {
+    return n.type() == pugi::node_element && std::string_view(n.name()) == "TimeStamp";
+  });
+}
+
+std::optional<std::string> findModTime(const pugi::xml_node& doc) {
+  const pugi::xml_node stamp = firstTimeStamp(doc);
+  if (!stamp) return std::nullopt;
+  const pugi::xml_attribute attr = stamp.attribute("ModTime");
+  if (!attr) return std::nullopt;
+  return std::string(attr.value());
+}
+
+CachedDataFile CachedDataFile::read(Platform& platform, const std::string& path) {
+  std::optional<std::string> bytes = platform.readFile(path);
+  if (!bytes) throw AutomationError(kFileNotFound, "File not found: " + path);
+  if (bytes->empty()) {
+    throw AutomationError(kInputPastEndOfFile, "Input past end of file: " + path + " is empty");
+  }
+  auto doc = std::make_shared<pugi::xml_document>();
+  const std::string text = singleByteToUtf8(*bytes);
+  bytes.reset();
+  if (!parseXml(*doc, text)) {
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) +
+                                             ": the cached data file " + path + " is not well-formed XML");
+  }
+  std::optional<std::string> modTime = findModTime(*doc);
+  if (!modTime) {
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the cached data file " +
+                                             path + " has no TimeStamp element with a ModTime attribute");
+  }
+  return CachedDataFile(std::move(doc), std::move(*modTime));
+}
+
+void CachedDataFile::write(Platform& platform, const std::string& path, const pugi::xml_node& doc) {
+  platform.replaceFile(path, xmlUtf8ToSingleByte(xmlText(doc)));
+}
+
+}  // namespace qmx

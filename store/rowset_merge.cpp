@@ -1,0 +1,143 @@
+#include "store/rowset_merge.h"
+
+#include <charconv>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/automation_error.h"
+#include "store/cached_data_file.h"
+
+namespace qmx {
+
+namespace {
+
+constexpr std::uint64_t kProgressEvery = 4096;
+
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Calls fn for every element named `name` below `root`, in document order,
+// without recursion so that deep documents cannot exhaust the stack.
+template <typename Fn>
+void forEachElementNamed(const pugi::xml_node& root, std::string_view name, Fn&& fn) {
+  pugi::xml_node node = root.first_child();
+  while (node) {
+    if (node.type() == pugi::node_element && name == node.name()) fn(node);
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && node != root && !node.next_sibling()) node = node.parent();
+    if (!node || node == root) break;
+    node = node.next_sibling();
+  }
+}
+
+}  // namespace
+
+std::optional<double> rowKeyNumber(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && isXmlSpace(text[begin])) ++begin;
+  while (end > begin && isXmlSpace(text[end - 1])) --end;
+  std::string_view token = text.substr(begin, end - begin);
+  const bool negative = !token.empty() && token.front() == '-';
+  if (negative) token.remove_prefix(1);
+
+  // Digits ('.' Digits?)? | '.' Digits: no sign of its own, no exponent.
+  std::size_t i = 0;
+  std::size_t intDigits = 0;
+  while (i < token.size() && isDigit(token[i])) ++i, ++intDigits;
+  std::size_t fracDigits = 0;
+  if (i < token.size() && token[i] == '.') {
+    ++i;
+    while (i < token.size() && isDigit(token[i])) ++i, ++fracDigits;
+  }
+  if (i != token.size() || intDigits + fracDigits == 0) return std::nullopt;
+
+  double value = 0;
+  const auto [ptr, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+  if (ec == std::errc::result_out_of_range) {
+    // Too large is infinity and too small is zero, as the XPath number would be.
+    const bool large = token.substr(0, intDigits).find_first_not_of('0') != std::string_view::npos;
+    value = large ? std::numeric_limits<double>::infinity() : 0.0;
+  } else if (ec != std::errc() || ptr != token.data() + token.size()) {
+    return std::nullopt;
+  }
+  // -0 and 0 are the same key.
+  if (value == 0) return 0.0;
+  return negative ? -value : value;
+}
+
+void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what,
+                 const MergeProgress& progress) {
+  // Check the whole reply before touching the local document, so that a bad
+  // reply leaves the cached copy exactly as it was.
+  const std::optional<std::string> newTime = findModTime(reply);
+  if (!newTime) {
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply for " +
+                                             std::string(what) +
+                                             " has no TimeStamp element with a ModTime attribute");
+  }
+
+  struct ReplyRow {
+    pugi::xml_node node;
+    double key;
+  };
+  std::vector<ReplyRow> rows;
+  forEachElementNamed(reply, "z:row", [&](const pugi::xml_node& row) {
+    const pugi::xml_attribute key = row.attribute("iKey");
+    if (!key) {
+      throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": a row of the reply for " +
+                                               std::string(what) + " has no iKey (row " +
+                                               std::to_string(rows.size() + 1) + ")");
+    }
+    const std::optional<double> number = rowKeyNumber(key.value());
+    if (!number) {
+      throw AutomationError(kTypeMismatch, standardErrorText(kTypeMismatch) + ": a row of the reply for " +
+                                               std::string(what) + " has the iKey \"" + key.value() +
+                                               "\", which is not a number");
+    }
+    rows.push_back({row, *number});
+  });
+
+  // One pass over the local copy: the first row of every numeric key, and the
+  // first rs:data, which receives new rows.
+  std::unordered_map<double, pugi::xml_node> firstRowOfKey;
+  forEachElementNamed(local, "z:row", [&](const pugi::xml_node& row) {
+    const std::optional<double> number = rowKeyNumber(row.attribute("iKey").value());
+    if (number) firstRowOfKey.try_emplace(*number, row);
+  });
+  pugi::xml_node firstData = local.find_node([](const pugi::xml_node& n) {
+    return n.type() == pugi::node_element && std::string_view(n.name()) == "rs:data";
+  });
+  if (!rows.empty() && !firstData) {
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the cached data file " +
+                                             std::string(what) +
+                                             " has no rs:data element to receive the reply's rows");
+  }
+
+  if (!newTime->empty()) firstTimeStamp(local).attribute("ModTime").set_value(newTime->c_str());
+
+  std::uint64_t done = 0;
+  for (const ReplyRow& row : rows) {
+    auto hit = firstRowOfKey.find(row.key);
+    if (hit == firstRowOfKey.end()) {
+      // A later reply row with the same key must replace this one, as it would
+      // if the local copy were searched afresh for every row.
+      firstRowOfKey.emplace(row.key, firstData.append_copy(row.node));
+    } else {
+      pugi::xml_node parent = hit->second.parent();
+      pugi::xml_node copy = parent.insert_copy_before(row.node, hit->second);
+      parent.remove_child(hit->second);
+      hit->second = copy;  // the replacement is now the first row of its key
+    }
+    if (progress && ++done % kProgressEvery == 0) progress(done, rows.size());
+  }
+  if (progress && !rows.empty()) progress(rows.size(), rows.size());
+}
+
+}  // namespace qmx
