@@ -5,8 +5,5 @@ namespace qmx {
 [[noreturn]] static void notBuilt_Store(const char* member) {
   throw AutomationError(kInvalidProcedureCall, std::string(member) + " is not available in this build");
 }
-void XMLLoad::SaveLocal(const std::string&, const std::string&) { notBuilt_Store("SaveLocal"); }
-std::string XMLLoad::GetXSL(const Variant&) { notBuilt_Store("GetXSL"); }
-void XMLLoad::DeleteLocalData() { notBuilt_Store("DeleteLocalData"); }
 std::string XMLLoad::getKey() { notBuilt_Store("getKey"); }
 }  // namespace qmx
