@@ -1,0 +1,186 @@
+// Test platforms: FakePlatform keeps the whole machine in memory (registry,
+// files and folders, connected state, HTTP answered by a function, message
+// boxes recorded); FaultyPlatform wraps any platform, counts its calls and
+// fails the Nth one, so a scenario can be replayed with every call failing in turn.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/automation_error.h"
+#include "platform/platform.h"
+#include "platform/registry_tree.h"
+
+namespace qmx::test {
+
+// The settings root below HKEY_LOCAL_MACHINE, for tests that build installations.
+inline constexpr std::string_view kSettingsRootPath = "SOFTWARE\\Velmora Solutions\\Velmora.Net\\";
+
+class FakePlatform : public Platform {
+ public:
+  using HttpHandler = std::function<HttpReply(const HttpRequest&)>;
+
+  FakePlatform();
+
+  // ---- Registry, set from code. Texts are UTF-8 and stored in Windows-1252.
+
+  RegistryTree& registry() { return registry_; }
+  // Creates the key (with its parents).
+  void addRegistryKey(std::string_view keyPath);
+  // Sets a string value (type 1, with its terminating NUL); "" names the default value.
+  void setRegistryString(std::string_view keyPath, std::string_view valueName, std::string_view text);
+  // Sets a value with exactly these type and data bytes.
+  void setRegistryValue(std::string_view keyPath, std::string_view valueName, RegistryValue value);
+  // Sets a 32-bit number value (type 4).
+  void setRegistryDword(std::string_view keyPath, std::string_view valueName, std::uint32_t number);
+  // Removes a key with everything below it.
+  void removeRegistryKey(std::string_view keyPath);
+  // Adds an installation under the settings root: the key's default value is the
+  // company identifier, its subkeys hold the location, machine number, invoice
+  // preprint switch and data root (each omitted when nullopt).
+  void addInstallation(std::string_view installId, std::string_view companyId,
+                       std::optional<std::string> location, std::optional<std::string> machineId,
+                       std::optional<std::string> invoicePreprint, std::optional<std::string> dataRoot);
+
+  // ---- Files and folders. Paths are the control's text; "/" counts as "\",
+  // repeated separators and a trailing one are ignored, letter case matters.
+  // Drive roots ("C:") and the working directory always exist.
+
+  // Creates a folder with its missing parents.
+  void addFolder(std::string_view path);
+  // Writes a file, creating its folders.
+  void putFile(std::string_view path, std::string_view bytes);
+  // A file's bytes; nullopt when there is no such file.
+  std::optional<std::string> file(std::string_view path) const;
+  // Marks a file read-only: deleting or replacing it fails with 70.
+  void setReadOnly(std::string_view path, bool readOnly = true);
+  // Who may read the file, as last written; nullopt when there is no such file.
+  std::optional<FileAccess> fileAccess(std::string_view path) const;
+  // Every file path, sorted.
+  std::vector<std::string> allFiles() const;
+  // The normalised key under which a path is kept.
+  static std::string normalisePath(std::string_view path);
+
+  // ---- Connected state: nullopt makes the query fail; refuseSet makes a set fail.
+  std::optional<std::uint32_t> connectedState = kInternetStateConnected;
+  std::uint32_t connectedFlags = 0;
+  bool refuseSetConnectedState = false;
+
+  // ---- HTTP: each send calls the handler; without one the connection is refused
+  // (error -7). A handler may throw AutomationError to fail the transport.
+  void setHttpHandler(HttpHandler handler) { httpHandler_ = std::move(handler); }
+  // Every request sent, in order.
+  std::vector<HttpRequest> httpRequests;
+  // The limits last set on any session, and how many sessions were opened.
+  HttpLimits lastHttpLimits;
+  int httpSessionsOpened = 0;
+
+  // ---- Message boxes shown, in order; onMessageBox runs for each when set.
+  std::vector<std::string> messageBoxes;
+  std::function<void(const std::string&)> onMessageBox;
+
+  // ---- Platform.
+  std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
+  std::optional<RegistryValue> registryValue(std::string_view keyPath, std::string_view valueName) override;
+  bool fileExists(const std::string& path) override;
+  bool folderExists(const std::string& path) override;
+  void createFolder(const std::string& path) override;
+  std::optional<std::string> readFile(const std::string& path) override;
+  void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
+  void deleteFile(const std::string& path) override;
+  std::vector<std::string> listFiles(const std::string& folder) override;
+  std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;
+  std::optional<std::uint32_t> queryConnectedState() override;
+  bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
+  std::unique_ptr<HttpSession> openHttpSession() override;
+  void messageBox(const std::string& text) override;
+
+ private:
+  friend class FakeHttpSession;
+  struct StoredFile {
+    std::string bytes;
+    FileAccess access = FileAccess::Everyone;
+    bool readOnly = false;
+  };
+  bool folderExistsNormalised(const std::string& key) const;
+
+  RegistryTree registry_;
+  std::map<std::string, StoredFile> files_;
+  std::set<std::string> folders_;
+  HttpHandler httpHandler_;
+};
+
+// The platform calls FaultyPlatform counts, one per member of Platform plus
+// HttpSession::send.
+enum class PlatformCall {
+  RegistrySubkeys, RegistryValue, FileExists, FolderExists, CreateFolder, ReadFile,
+  ReplaceFile, DeleteFile, ListFiles, LockFolder, QueryConnectedState, SetConnectedState,
+  OpenHttpSession, HttpSend, MessageBox,
+};
+
+// Wraps a platform and fails its Nth call (1-based) among the calls being
+// counted. A failing call that can throw throws AutomationError (fileError for
+// the file system, httpError for a send, naming the path or address); a query
+// that cannot throw answers as a miss (false, nullopt, a refused set). Opening an
+// HTTP session and message boxes never fail. Typical use: run the scenario once
+// to learn calls(), then once per n in 1..calls() with failAt(n).
+class FaultyPlatform : public Platform {
+ public:
+  explicit FaultyPlatform(Platform& inner) : inner_(inner) {}
+
+  // Fails the Nth counted call from now on (counting restarts at 0); with
+  // persistent, every counted call after it fails too.
+  void failAt(std::size_t n, std::int32_t fileError = kDiskFull, bool persistent = false);
+  // Stops failing; counting goes on.
+  void disarm() { failAt_ = 0; }
+  // Counts only these kinds of call (all kinds when empty).
+  void countOnly(std::set<PlatformCall> kinds) { countOnly_ = std::move(kinds); }
+  // The error a failing HTTP send throws (negative, as the transport reports).
+  std::int32_t httpError = -7;
+
+  // Counted calls since the last failAt (or creation).
+  std::size_t calls() const { return count_; }
+  // Every call made (counted or not), in order.
+  const std::vector<PlatformCall>& log() const { return log_; }
+  // How many calls were made to fail.
+  std::size_t faultsInjected() const { return injected_; }
+
+  std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
+  std::optional<RegistryValue> registryValue(std::string_view keyPath, std::string_view valueName) override;
+  bool fileExists(const std::string& path) override;
+  bool folderExists(const std::string& path) override;
+  void createFolder(const std::string& path) override;
+  std::optional<std::string> readFile(const std::string& path) override;
+  void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
+  void deleteFile(const std::string& path) override;
+  std::vector<std::string> listFiles(const std::string& folder) override;
+  std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;
+  std::optional<std::uint32_t> queryConnectedState() override;
+  bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
+  std::unique_ptr<HttpSession> openHttpSession() override;
+  void messageBox(const std::string& text) override;
+
+ private:
+  friend class FaultyHttpSession;
+  // Records the call; true when this call is to fail.
+  bool shouldFail(PlatformCall kind);
+  [[noreturn]] void throwFileFault(const std::string& path) const;
+
+  Platform& inner_;
+  std::set<PlatformCall> countOnly_;
+  std::vector<PlatformCall> log_;
+  std::size_t count_ = 0;
+  std::size_t failAt_ = 0;
+  std::int32_t fileError_ = kDiskFull;
+  bool persistent_ = false;
+  std::size_t injected_ = 0;
+};
+
+}  // namespace qmx::test

@@ -1,0 +1,122 @@
+// FaultyPlatform: every call is logged and counted before it is forwarded, so
+// that a replay can aim a fault at any one of them.
+#include "support/fake_platform.h"
+
+namespace qmx::test {
+
+class FaultyHttpSession : public HttpSession {
+ public:
+  FaultyHttpSession(FaultyPlatform& owner, std::unique_ptr<HttpSession> inner)
+      : owner_(owner), inner_(std::move(inner)) {}
+
+  HttpReply send(const HttpRequest& request) override {
+    if (owner_.shouldFail(PlatformCall::HttpSend)) {
+      throw AutomationError(owner_.httpError, "Couldn't connect to server: " + request.url);
+    }
+    return inner_->send(request);
+  }
+
+  void setLimits(const HttpLimits& limits) override { inner_->setLimits(limits); }
+
+ private:
+  FaultyPlatform& owner_;
+  std::unique_ptr<HttpSession> inner_;
+};
+
+void FaultyPlatform::failAt(std::size_t n, std::int32_t fileError, bool persistent) {
+  failAt_ = n;
+  fileError_ = fileError;
+  persistent_ = persistent;
+  count_ = 0;
+  injected_ = 0;
+}
+
+bool FaultyPlatform::shouldFail(PlatformCall kind) {
+  log_.push_back(kind);
+  if (!countOnly_.empty() && countOnly_.count(kind) == 0) return false;
+  ++count_;
+  const bool due = failAt_ != 0 && (count_ == failAt_ || (persistent_ && count_ > failAt_));
+  // These two have no failure a caller could see.
+  const bool canFail = kind != PlatformCall::OpenHttpSession && kind != PlatformCall::MessageBox;
+  if (!due || !canFail) return false;
+  ++injected_;
+  return true;
+}
+
+void FaultyPlatform::throwFileFault(const std::string& path) const {
+  throw AutomationError(fileError_, standardErrorText(fileError_) + ": " + path);
+}
+
+std::optional<std::vector<std::string>> FaultyPlatform::registrySubkeys(std::string_view keyPath) {
+  if (shouldFail(PlatformCall::RegistrySubkeys)) return std::nullopt;
+  return inner_.registrySubkeys(keyPath);
+}
+
+std::optional<RegistryValue> FaultyPlatform::registryValue(std::string_view keyPath,
+                                                           std::string_view valueName) {
+  if (shouldFail(PlatformCall::RegistryValue)) return std::nullopt;
+  return inner_.registryValue(keyPath, valueName);
+}
+
+bool FaultyPlatform::fileExists(const std::string& path) {
+  if (shouldFail(PlatformCall::FileExists)) return false;
+  return inner_.fileExists(path);
+}
+
+bool FaultyPlatform::folderExists(const std::string& path) {
+  if (shouldFail(PlatformCall::FolderExists)) return false;
+  return inner_.folderExists(path);
+}
+
+void FaultyPlatform::createFolder(const std::string& path) {
+  if (shouldFail(PlatformCall::CreateFolder)) throwFileFault(path);
+  inner_.createFolder(path);
+}
+
+std::optional<std::string> FaultyPlatform::readFile(const std::string& path) {
+  if (shouldFail(PlatformCall::ReadFile)) throwFileFault(path);
+  return inner_.readFile(path);
+}
+
+void FaultyPlatform::replaceFile(const std::string& path, std::string_view bytes, FileAccess access) {
+  // A failed replacement leaves the old content, as the real platforms promise.
+  if (shouldFail(PlatformCall::ReplaceFile)) throwFileFault(path);
+  inner_.replaceFile(path, bytes, access);
+}
+
+void FaultyPlatform::deleteFile(const std::string& path) {
+  if (shouldFail(PlatformCall::DeleteFile)) throwFileFault(path);
+  inner_.deleteFile(path);
+}
+
+std::vector<std::string> FaultyPlatform::listFiles(const std::string& folder) {
+  if (shouldFail(PlatformCall::ListFiles)) throwFileFault(folder);
+  return inner_.listFiles(folder);
+}
+
+std::unique_ptr<FileLock> FaultyPlatform::lockFolder(const std::string& folder) {
+  if (shouldFail(PlatformCall::LockFolder)) throwFileFault(folder);
+  return inner_.lockFolder(folder);
+}
+
+std::optional<std::uint32_t> FaultyPlatform::queryConnectedState() {
+  if (shouldFail(PlatformCall::QueryConnectedState)) return std::nullopt;
+  return inner_.queryConnectedState();
+}
+
+bool FaultyPlatform::setConnectedState(std::uint32_t state, std::uint32_t flags) {
+  if (shouldFail(PlatformCall::SetConnectedState)) return false;
+  return inner_.setConnectedState(state, flags);
+}
+
+std::unique_ptr<HttpSession> FaultyPlatform::openHttpSession() {
+  shouldFail(PlatformCall::OpenHttpSession);
+  return std::make_unique<FaultyHttpSession>(*this, inner_.openHttpSession());
+}
+
+void FaultyPlatform::messageBox(const std::string& text) {
+  shouldFail(PlatformCall::MessageBox);
+  inner_.messageBox(text);
+}
+
+}  // namespace qmx::test
