@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "control/xmlload.h"
+#include "platform/posix/posix_platform.h"
+#include "store/data_directory.h"
+#include "support/fake_platform.h"
+#include "support/temp_root.h"
+
+namespace qmx {
+namespace {
+
+// Remembers which folders were created, in order.
+class RecordingPlatform : public PosixPlatform {
+ public:
+  using PosixPlatform::PosixPlatform;
+  void createFolder(const std::string& path) override {
+    created.push_back(path);
+    PosixPlatform::createFolder(path);
+  }
+  std::vector<std::string> created;
+};
+
+// A control over a temporary machine root whose DataPath is C:\Data\12.
+struct StoreWorld {
+  test::TempRoot root;
+  RecordingPlatform platform{root.path(), [](const std::string&) {}};
+  XMLLoad control{platform};
+
+  StoreWorld() {
+    root.makeFolder("drive_c/Data/12");
+    control.put_DataPath("C:\\Data\\12");
+  }
+  static std::string at(const std::string& relative) { return "drive_c/Data/12/" + relative; }
+};
+
+std::int32_t errorNumberOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(SaveLocal, FreshDataDirectoryGetsSavedFilesThenDataThenStyleThenTheFile) {
+  StoreWorld w;
+  // "é" and "€" travel as their Windows-1252 bytes.
+  w.control.SaveLocal("<xml>\xC3\xA9\xE2\x82\xAC</xml>", "t1.xml");
+  EXPECT_EQ(w.platform.created,
+            (std::vector<std::string>{"C:\\Data\\12\\SavedFiles", "C:\\Data\\12\\SavedFiles\\data",
+                                      "C:\\Data\\12\\SavedFiles\\style"}));
+  EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/t1.xml")), "<xml>\xE9\x80</xml>");
+
+  // A second save with the same name leaves only the second text; no folder is made again.
+  w.platform.created.clear();
+  w.control.SaveLocal("second", "t1.xml");
+  EXPECT_TRUE(w.platform.created.empty());
+  EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/t1.xml")), "second");
+
+  // Empty text leaves an empty file.
+  w.control.SaveLocal("", "empty.xml");
+  EXPECT_TRUE(w.root.exists(StoreWorld::at("SavedFiles/empty.xml")));
+  EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/empty.xml")), "");
+}
+
+TEST(SaveLocal, CreatesOnlyTheMissingSubfolders) {
+  StoreWorld w;
+  w.root.makeFolder(StoreWorld::at("SavedFiles/style"));
+  w.control.SaveLocal("x", "a.xml");
+  EXPECT_EQ(w.platform.created, std::vector<std::string>{"C:\\Data\\12\\SavedFiles\\data"});
+}
+
+TEST(SaveLocal, MissingDataDirectoryOrUnknownSubfolderFailsWithPathNotFound) {
+  StoreWorld w;
+  w.control.put_DataPath("C:\\Data\\99");
+  EXPECT_EQ(errorNumberOf([&] { w.control.SaveLocal("x", "a.xml"); }), kPathNotFound);
+  EXPECT_FALSE(w.root.exists("drive_c/Data/99"));
+
+  w.control.put_DataPath("C:\\Data\\12");
+  EXPECT_EQ(errorNumberOf([&] { w.control.SaveLocal("x", "other\\a.xml"); }), kPathNotFound);
+  EXPECT_TRUE(w.root.exists(StoreWorld::at("SavedFiles/style")));  // folders made first stay
+}
+
+TEST(SaveLocal, CharacterOutsideTheCodePageFailsAndKeepsThePreviousFile) {
+  StoreWorld w;
+  const std::string omega = "<xml>\xCE\xA9</xml>";
+  try {
+    w.control.SaveLocal(omega, "new.xml");
+    FAIL() << "no error";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), kInvalidProcedureCall);
+    EXPECT_NE(e.description().find("C:\\Data\\12\\SavedFiles\\new.xml"), std::string::npos);
+  }
+  // The write is whole or nothing: no empty file is left created.
+  EXPECT_FALSE(w.root.exists(StoreWorld::at("SavedFiles/new.xml")));
+
+  w.control.SaveLocal("kept", "old.xml");
+  EXPECT_EQ(errorNumberOf([&] { w.control.SaveLocal(omega, "old.xml"); }), kInvalidProcedureCall);
+  EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/old.xml")), "kept");
+}
+
+TEST(SaveLocal, NameLeadingOutOfSavedFilesIsRefusedBeforeAnythingIsCreated) {
+  StoreWorld w;
+  w.root.write("drive_c/Data/12/log/log.xml", "<xml/>");
+  const std::string escapes[] = {
+      "..\\log\\log.xml", "style\\..\\..\\x.xml", "../x.xml", "\\x.xml", "/tmp/x.xml",
+      "C:x.xml",          "C:\\x.xml",            "a\\...\\x", std::string("..\0z", 4)};
+  for (const std::string& name : escapes) {
+    try {
+      w.control.SaveLocal("<xml/>", name);
+      ADD_FAILURE() << "accepted " << name;
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), kPathFileAccessError) << name;
+      EXPECT_NE(e.description().find("C:\\Data\\12\\SavedFiles\\"), std::string::npos) << name;
+    }
+    EXPECT_EQ(errorNumberOf([&] { w.control.GetXSL(Variant(name)); }), kPathFileAccessError) << name;
+  }
+  EXPECT_TRUE(w.platform.created.empty());
+  EXPECT_FALSE(w.root.exists(StoreWorld::at("SavedFiles")));
+  EXPECT_EQ(w.root.read("drive_c/Data/12/log/log.xml"), "<xml/>");
+
+  // Subfolders and names that merely contain dots stay allowed.
+  for (const char* name : {"style\\a.xsl", "data\\b..c.xml", "x...y", ".hidden"}) {
+    EXPECT_TRUE(staysInsideFolder(name)) << name;
+  }
+}
+
+TEST(SaveLocal, FailingAnyPlatformCallLeavesThePreviousFileWhole) {
+  test::TempRoot root;
+  root.makeFolder("drive_c/Data/12");
+  PosixPlatform posix(root.path(), [](const std::string&) {});
+  test::FaultyPlatform faulty(posix);
+  XMLLoad control(faulty);
+  control.put_DataPath("C:\\Data\\12");
+  control.SaveLocal("<xml>old</xml>", "t.xml");
+
+  faulty.failAt(0);
+  control.SaveLocal("<xml>old</xml>", "t.xml");
+  const std::size_t calls = faulty.calls();
+  ASSERT_GT(calls, 0u);
+  std::size_t failedCalls = 0;
+  for (std::size_t n = 1; n <= calls; ++n) {
+    faulty.failAt(n);
+    bool failed = false;
+    try {
+      control.SaveLocal("<xml>new</xml>", "t.xml");
+    } catch (const AutomationError&) {
+      failed = true;
+      ++failedCalls;
+    }
+    EXPECT_EQ(root.read("drive_c/Data/12/SavedFiles/t.xml"), failed ? "<xml>old</xml>" : "<xml>new</xml>")
+        << "fault at call " << n;
+    faulty.disarm();
+    control.SaveLocal("<xml>old</xml>", "t.xml");
+  }
+  EXPECT_GT(failedCalls, 0u);  // the write itself was among the calls made to fail
+}
+
+TEST(GetXSL, ReturnsTheParsedDocumentOfASavedFile) {
+  StoreWorld w;
+  w.control.SaveLocal("<xsl:stylesheet  a='\xC3\xA9'>\n  <x/>\n</xsl:stylesheet>", "style\\x.xsl");
+  EXPECT_TRUE(w.root.exists(StoreWorld::at("SavedFiles/style/x.xsl")));
+  // The parser's serialisation, not the bytes of the file: quotes, spacing and
+  // whitespace-only text change; the Windows-1252 byte comes back as UTF-8.
+  EXPECT_EQ(w.control.GetXSL(Variant(std::string("style\\x.xsl"))),
+            "<xsl:stylesheet a=\"\xC3\xA9\"><x/></xsl:stylesheet>");
+
+  // A DataPath ending in "\" gives two in a row, and they still name the same file.
+  w.control.put_DataPath("C:\\Data\\12\\");
+  EXPECT_EQ(w.control.GetXSL(Variant(std::string("style\\x.xsl"))),
+            "<xsl:stylesheet a=\"\xC3\xA9\"><x/></xsl:stylesheet>");
+}
+
+TEST(GetXSL, MissingMalformedOrFolderNamesGiveEmptyText) {
+  StoreWorld w;
+  w.control.SaveLocal("<xml><open></xml>", "bad.xml");
+  w.control.SaveLocal("not xml at all", "text.xml");
+  EXPECT_EQ(w.control.GetXSL(Variant(std::string("missing.xml"))), "");
+  EXPECT_EQ(w.control.GetXSL(Variant(std::string("bad.xml"))), "");
+  EXPECT_EQ(w.control.GetXSL(Variant(std::string("text.xml"))), "");
+  // Null and Empty add nothing, so the path names the folder itself.
+  EXPECT_EQ(w.control.GetXSL(Variant(NullValue{})), "");
+  EXPECT_EQ(w.control.GetXSL(Variant(EmptyValue{})), "");
+}
+
+TEST(DeleteLocalData, RemovesOnlyTheFilesDirectlyInTheDataDirectory) {
+  StoreWorld w;
+  w.root.write(StoreWorld::at("Items.xml"), "<xml/>");
+  w.root.write(StoreWorld::at("customers.xml"), "<xml/>");
+  w.root.write(StoreWorld::at("SavedFiles/t1.xml"), "t1");
+  w.root.write(StoreWorld::at("SavedFiles/style/s.xsl"), "s");
+  w.root.write(StoreWorld::at("log/log.xml"), "<xml/>");
+  w.root.write(StoreWorld::at("other/deep/f.txt"), "f");
+  w.control.DeleteLocalData();
+  EXPECT_FALSE(w.root.exists(StoreWorld::at("Items.xml")));
+  EXPECT_FALSE(w.root.exists(StoreWorld::at("customers.xml")));
+  EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/t1.xml")), "t1");
+  EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/style/s.xsl")), "s");
+  EXPECT_EQ(w.root.read(StoreWorld::at("log/log.xml")), "<xml/>");
+  EXPECT_EQ(w.root.read(StoreWorld::at("other/deep/f.txt")), "f");
+}
+
+TEST(DeleteLocalData, CreatesAMissingDataDirectoryOneLevelOnly) {
+  StoreWorld w;
+  w.control.put_DataPath("C:\\Data\\13");
+  w.control.DeleteLocalData();
+  EXPECT_TRUE(w.root.exists("drive_c/Data/13"));
+
+  w.control.put_DataPath("C:\\Nowhere\\13");
+  EXPECT_EQ(errorNumberOf([&] { w.control.DeleteLocalData(); }), kPathNotFound);
+  EXPECT_FALSE(w.root.exists("drive_c/Nowhere"));
+}
+
+TEST(DeleteLocalData, StopsAtTheFirstFileThatCannotBeDeleted) {
+  StoreWorld w;
+  w.root.write(StoreWorld::at("a.xml"), "a");
+  w.root.write(StoreWorld::at("B.xml"), "b");
+  w.root.write(StoreWorld::at("c.xml"), "c");
+  ASSERT_EQ(::chmod(w.root.at(StoreWorld::at("B.xml")).c_str(), 0444), 0);
+  try {
+    w.control.DeleteLocalData();
+    FAIL() << "no error";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), kPermissionDenied);
+    EXPECT_NE(e.description().find("C:\\Data\\12\\B.xml"), std::string::npos);
+  }
+  // Listing order is case-insensitive by name: a, B, c.
+  EXPECT_FALSE(w.root.exists(StoreWorld::at("a.xml")));
+  EXPECT_EQ(w.root.read(StoreWorld::at("B.xml")), "b");
+  EXPECT_EQ(w.root.read(StoreWorld::at("c.xml")), "c");
+}
+
+}  // namespace
+}  // namespace qmx
