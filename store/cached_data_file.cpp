@@ -2,12 +2,19 @@
 
 #include "platform/automation_error.h"
 #include "platform/codepage.h"
+#include "store/data_directory.h"
 
 namespace qmx {
 
 namespace {
 constexpr std::int32_t kInputPastEndOfFile = 62;
 }  // namespace
+
+std::string cachedDataFilePath(const std::string& dataPath, const std::string& sFile) {
+  // The name also comes back from the server's side of the exchange as "Data";
+  // it must not reach files outside the data directory.
+  return pathInFolder(dataPath, sFile);
+}
 
 pugi::xml_node firstTimeStamp(const pugi::xml_node& doc) {
   return doc.find_node([](const pugi::xml_node& n) {

@@ -35,6 +35,10 @@ class CachedDataFile {
   std::string modTime_;
 };
 
+// The cached data file's path: the data directory, "\" and the host's name.
+// Throws AutomationError 75 naming the path when the name leads out of the folder.
+std::string cachedDataFilePath(const std::string& dataPath, const std::string& sFile);
+
 // The first TimeStamp element in document order, or an empty node.
 pugi::xml_node firstTimeStamp(const pugi::xml_node& doc);
 
