@@ -1,0 +1,247 @@
+#include "server/database.h"
+
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include "server/query.h"
+
+namespace qmx::server {
+
+namespace {
+
+constexpr const char* kSchemaVersion = "1";
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE companies(company_id TEXT PRIMARY KEY, name TEXT NOT NULL);
+CREATE TABLE users(
+  company_id TEXT NOT NULL REFERENCES companies(company_id),
+  user_name TEXT NOT NULL,
+  password_hash TEXT NOT NULL,
+  level INTEGER NOT NULL,
+  PRIMARY KEY(company_id, user_name));
+CREATE TABLE data_sets(
+  set_id INTEGER PRIMARY KEY,
+  company_id TEXT NOT NULL REFERENCES companies(company_id),
+  name TEXT NOT NULL,
+  mod_seq INTEGER NOT NULL,
+  UNIQUE(company_id, name));
+CREATE TABLE data_fields(
+  set_id INTEGER NOT NULL REFERENCES data_sets(set_id),
+  position INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  PRIMARY KEY(set_id, name));
+CREATE TABLE data_rows(
+  set_id INTEGER NOT NULL REFERENCES data_sets(set_id),
+  ikey INTEGER NOT NULL,
+  mod_seq INTEGER NOT NULL,
+  PRIMARY KEY(set_id, ikey));
+CREATE INDEX data_rows_by_change ON data_rows(set_id, mod_seq);
+CREATE TABLE row_values(
+  set_id INTEGER NOT NULL,
+  ikey INTEGER NOT NULL,
+  field TEXT NOT NULL,
+  value TEXT NOT NULL,
+  PRIMARY KEY(set_id, ikey, field),
+  FOREIGN KEY(set_id, ikey) REFERENCES data_rows(set_id, ikey));
+CREATE TABLE transactions(
+  id INTEGER PRIMARY KEY,
+  page_id TEXT NOT NULL,
+  company_id TEXT NOT NULL,
+  received_at TEXT NOT NULL,
+  body TEXT NOT NULL);
+)sql";
+
+std::string newInstanceId() {
+  std::random_device rd;
+  std::uniform_int_distribution<unsigned> dist(0, 0xFFFFFFFFu);
+  const unsigned value = dist(rd);
+  static const char* hex = "0123456789ABCDEF";
+  std::string id(8, '0');
+  for (int i = 0; i < 8; ++i) id[static_cast<size_t>(7 - i)] = hex[(value >> (4 * i)) & 0xF];
+  return id;
+}
+
+std::optional<std::string> metaValue(Connection& db, const char* name) {
+  auto st = db.prepare("SELECT value FROM meta WHERE name = ?1");
+  st.bind(1, name);
+  if (!st.step()) return std::nullopt;
+  return st.text(0);
+}
+
+// Field names become attribute names of z:row, and values attribute values: both must
+// make well-formed XML, or every reply of the data set would be unreadable.
+void checkRow(std::string_view dataSet, const std::vector<std::pair<std::string, std::string>>& fields) {
+  if (dataSet.empty()) throw std::invalid_argument("the data set name is empty");
+  for (const auto& [name, value] : fields) {
+    bool good = !name.empty() && name != "iKey";
+    for (size_t i = 0; good && i < name.size(); ++i) {
+      const char c = name[i];
+      const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+      good = letter || (i > 0 && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
+    }
+    if (!good) throw std::invalid_argument("\"" + name + "\" cannot be a field name");
+    bool clean = isValidUtf8(value);
+    for (const char c : value) {
+      if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') clean = false;
+    }
+    if (!clean) throw std::invalid_argument("the value of " + name + " is not valid text");
+  }
+}
+
+}  // namespace
+
+Store::Store(const std::string& path, bool create) : db_(path, create) {
+  if (create) {
+    WriteTransaction tx(db_);
+    db_.execute(kSchema);
+    instanceId_ = newInstanceId();
+    auto st = db_.prepare("INSERT INTO meta(name, value) VALUES ('schema', ?1), ('instance', ?2), ('change', '0')");
+    st.bind(1, kSchemaVersion).bind(2, instanceId_).run();
+    tx.commit();
+    // Readers (the service) and writers (change-row) work at the same time.
+    db_.execute("PRAGMA journal_mode = WAL");
+    return;
+  }
+  std::optional<std::string> schema;
+  try {
+    schema = metaValue(db_, "schema");
+  } catch (const DatabaseError&) {
+    throw DatabaseError(path + ": not a qmx-server database");
+  }
+  if (schema != kSchemaVersion) throw DatabaseError(path + ": not a qmx-server database of this version");
+  instanceId_ = metaValue(db_, "instance").value_or("");
+}
+
+Store Store::open(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) throw DatabaseError(path + ": no such database");
+  return Store(path, false);
+}
+
+Store Store::create(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) throw DatabaseError(path + ": the file exists already");
+  return Store(path, true);
+}
+
+std::int64_t Store::currentChange() {
+  return std::stoll(metaValue(db_, "change").value_or("0"));
+}
+
+void Store::addCompany(std::string_view companyId, std::string_view name) {
+  auto st = db_.prepare("INSERT INTO companies(company_id, name) VALUES (?1, ?2)");
+  st.bind(1, companyId).bind(2, name).run();
+}
+
+bool Store::companyExists(std::string_view companyId) {
+  auto st = db_.prepare("SELECT 1 FROM companies WHERE company_id = ?1");
+  st.bind(1, companyId);
+  return st.step();
+}
+
+void Store::putUser(std::string_view companyId, std::string_view userName, std::string_view passwordHash, int level) {
+  auto st = db_.prepare(
+      "INSERT INTO users(company_id, user_name, password_hash, level) VALUES (?1, ?2, ?3, ?4) "
+      "ON CONFLICT(company_id, user_name) DO UPDATE SET password_hash = excluded.password_hash, level = excluded.level");
+  st.bind(1, companyId).bind(2, userName).bind(3, passwordHash).bind(4, std::int64_t{level}).run();
+}
+
+std::optional<UserRecord> Store::findUser(std::string_view companyId, std::string_view userName) {
+  auto st = db_.prepare("SELECT password_hash, level FROM users WHERE company_id = ?1 AND user_name = ?2");
+  st.bind(1, companyId).bind(2, userName);
+  if (!st.step()) return std::nullopt;
+  return UserRecord{st.text(0), static_cast<int>(st.integer(1))};
+}
+
+std::int64_t Store::changeRow(std::string_view companyId, std::string_view dataSet, std::int32_t key,
+                              const std::vector<std::pair<std::string, std::string>>& fields) {
+  checkRow(dataSet, fields);
+  // One write transaction: a reader never sees a stamp whose row is not yet there.
+  WriteTransaction tx(db_);
+  if (!companyExists(companyId)) throw DatabaseError(db_.path() + ": no company \"" + std::string(companyId) + "\"");
+  const std::int64_t change = currentChange() + 1;
+  db_.prepare("UPDATE meta SET value = ?1 WHERE name = 'change'").bind(1, std::to_string(change)).run();
+
+  std::int64_t setId = 0;
+  {
+    auto find = db_.prepare("SELECT set_id FROM data_sets WHERE company_id = ?1 AND name = ?2");
+    find.bind(1, companyId).bind(2, dataSet);
+    if (find.step()) {
+      setId = find.integer(0);
+      db_.prepare("UPDATE data_sets SET mod_seq = ?1 WHERE set_id = ?2").bind(1, change).bind(2, setId).run();
+    } else {
+      db_.prepare("INSERT INTO data_sets(company_id, name, mod_seq) VALUES (?1, ?2, ?3)")
+          .bind(1, companyId).bind(2, dataSet).bind(3, change).run();
+      setId = db_.lastInsertId();
+    }
+  }
+  for (const auto& field : fields) {
+    db_.prepare(
+           "INSERT OR IGNORE INTO data_fields(set_id, position, name) "
+           "VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM data_fields WHERE set_id = ?1), ?2)")
+        .bind(1, setId).bind(2, field.first).run();
+  }
+  db_.prepare(
+         "INSERT INTO data_rows(set_id, ikey, mod_seq) VALUES (?1, ?2, ?3) "
+         "ON CONFLICT(set_id, ikey) DO UPDATE SET mod_seq = excluded.mod_seq")
+      .bind(1, setId).bind(2, std::int64_t{key}).bind(3, change).run();
+  for (const auto& [name, value] : fields) {
+    db_.prepare(
+           "INSERT INTO row_values(set_id, ikey, field, value) VALUES (?1, ?2, ?3, ?4) "
+           "ON CONFLICT(set_id, ikey, field) DO UPDATE SET value = excluded.value")
+        .bind(1, setId).bind(2, std::int64_t{key}).bind(3, name).bind(4, value).run();
+  }
+  tx.commit();
+  return change;
+}
+
+std::optional<DataSetSnapshot> Store::readDataSet(std::string_view companyId, std::string_view dataSet,
+                                                  std::optional<std::int64_t> since) {
+  ReadTransaction tx(db_);
+  DataSetSnapshot snapshot;
+  std::int64_t setId = 0;
+  {
+    auto find = db_.prepare("SELECT set_id, mod_seq FROM data_sets WHERE company_id = ?1 AND name = ?2");
+    find.bind(1, companyId).bind(2, dataSet);
+    if (!find.step()) return std::nullopt;
+    setId = find.integer(0);
+    snapshot.modSeq = find.integer(1);
+  }
+  auto names = db_.prepare("SELECT name FROM data_fields WHERE set_id = ?1 ORDER BY position");
+  names.bind(1, setId);
+  while (names.step()) snapshot.fieldNames.push_back(names.text(0));
+
+  // Values come joined to their rows, ordered by key and then by the field's place in
+  // the schema, so one pass builds each row's attributes in schema order.
+  auto rows = db_.prepare(
+      "SELECT r.ikey, f.name, v.value FROM data_rows r "
+      "LEFT JOIN row_values v ON v.set_id = r.set_id AND v.ikey = r.ikey "
+      "LEFT JOIN data_fields f ON f.set_id = v.set_id AND f.name = v.field "
+      "WHERE r.set_id = ?1 AND r.mod_seq > ?2 ORDER BY r.ikey, f.position");
+  rows.bind(1, setId).bind(2, since.value_or(-1));
+  while (rows.step()) {
+    const auto key = static_cast<std::int32_t>(rows.integer(0));
+    if (snapshot.rows.empty() || snapshot.rows.back().key != key) snapshot.rows.push_back(DataRow{key, {}});
+    std::string name = rows.text(1);
+    if (!name.empty()) snapshot.rows.back().fields.emplace_back(std::move(name), rows.text(2));
+  }
+  return snapshot;
+}
+
+std::int64_t Store::storeTransaction(std::string_view pageId, std::string_view companyId, std::string_view body,
+                                     std::string_view receivedAt) {
+  auto st = db_.prepare("INSERT INTO transactions(page_id, company_id, received_at, body) VALUES (?1, ?2, ?3, ?4)");
+  st.bind(1, pageId).bind(2, companyId).bind(3, receivedAt).bind(4, body).run();
+  return db_.lastInsertId();
+}
+
+std::vector<StoredTransaction> Store::transactions() {
+  std::vector<StoredTransaction> list;
+  auto st = db_.prepare("SELECT id, page_id, company_id, received_at, body FROM transactions ORDER BY id");
+  while (st.step()) list.push_back({st.integer(0), st.text(1), st.text(2), st.text(3), st.text(4)});
+  return list;
+}
+
+}  // namespace qmx::server

@@ -1,0 +1,67 @@
+// The service's pages, apart from the HTTP transport: login ("Bus_ChkComp.asp"),
+// upload of saved transactions ("processForms.asp") and every other ".asp" page
+// serving the data set named by the "Data" query key.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/database.h"
+
+namespace qmx::server {
+
+class QueryString;
+
+// The fixed access value the control sends as "cucumber"/"Cucumber".
+inline constexpr std::string_view kAccessValue = "73518";
+
+// Error numbers and texts of failure envelopes.
+enum PageError : int {
+  kAccessDenied = 1001,     // "Access denied": wrong or missing access value
+  kUnknownAction = 1002,    // "Unknown action": Action is not "Login" (login) or "Save" (upload)
+  kUnknownCompany = 1003,   // "Unknown company <id>"
+  kBadCredentials = 1004,   // "Invalid user name or password"
+  kUnknownDataSet = 1005,   // "Unknown data set <name>"
+  kMissingPageId = 1006,    // "Missing pageID"
+  kMalformedBody = 1007,    // "The transaction is not well-formed XML"
+  kUnknownPage = 1008,      // "Unknown page <path>" (HTTP 404)
+  kServerError = 1009,      // "Server error" (HTTP 500)
+};
+
+struct PageRequest {
+  std::string path;      // decoded path, "/Bus_ChkComp.asp"
+  std::string rawQuery;  // the text after "?", as it arrived
+  std::string body;
+};
+
+struct PageReply {
+  int httpStatus = 200;
+  std::string body;  // UTF-8 XML
+};
+
+class Pages {
+ public:
+  explicit Pages(Store& store);
+
+  // Answers one request. Never throws: a database failure becomes a failure envelope.
+  PageReply handle(const PageRequest& request);
+
+  // The stamp text for a change number of this database.
+  std::string stamp(std::int64_t change) const;
+  // The change number of a stamp this database issued; nullopt for any other text.
+  std::optional<std::int64_t> parseStamp(std::string_view text);
+
+ private:
+  PageReply login(const QueryString& query);
+  PageReply upload(const QueryString& query, const std::string& body);
+  PageReply dataSet(const QueryString& query);
+
+  Store& store_;
+  std::mutex storeMutex_;  // one connection serves every request thread
+  std::string decoyHash_;
+};
+
+}  // namespace qmx::server

@@ -1,0 +1,96 @@
+// A thin RAII layer over SQLite for the service: one connection, prepared statements
+// and transactions. Every failure throws DatabaseError naming the database file.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace qmx::server {
+
+class DatabaseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& dbPath, const char* sql);
+  ~Statement();
+  Statement(Statement&& other) noexcept;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  Statement& operator=(Statement&&) = delete;
+
+  // Binds a parameter (1-based); throws DatabaseError on a bad index.
+  Statement& bind(int index, std::string_view text);
+  Statement& bind(int index, std::int64_t value);
+  // Advances to the next row. Returns false when there is none; throws DatabaseError.
+  bool step();
+  // Steps until done; throws DatabaseError.
+  void run();
+
+  // Column values of the current row (0-based); NULL reads as 0 or empty text.
+  std::int64_t integer(int column) const;
+  std::string text(int column) const;
+
+ private:
+  void check(int rc) const;
+  sqlite3* db_;
+  std::string dbPath_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class Connection {
+ public:
+  // Opens the database file; with create, makes it when missing. Throws DatabaseError.
+  Connection(std::string path, bool create);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Runs one or more statements without results; throws DatabaseError.
+  void execute(const char* sql);
+  // A prepared statement; throws DatabaseError when the SQL does not compile.
+  Statement prepare(const char* sql);
+  std::int64_t lastInsertId() const;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  sqlite3* db_ = nullptr;
+};
+
+// A write transaction taken at once (BEGIN IMMEDIATE), so that concurrent writers
+// wait for each other instead of failing half-way; rolled back unless committed.
+class WriteTransaction {
+ public:
+  explicit WriteTransaction(Connection& db);
+  ~WriteTransaction();
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  // Commits; throws DatabaseError.
+  void commit();
+
+ private:
+  Connection& db_;
+  bool done_ = false;
+};
+
+// A read transaction, so that several queries see one snapshot of the database.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Connection& db);
+  ~ReadTransaction();
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  Connection& db_;
+};
+
+}  // namespace qmx::server
