@@ -1,0 +1,30 @@
+#include "net/reply_envelope.h"
+
+#include "platform/automation_error.h"
+#include "platform/conversions.h"
+
+namespace qmx {
+
+pugi::xml_node envelopeStatus(const pugi::xml_node& document) {
+  return document.select_node("xml/status").node();
+}
+
+std::string envelopeStatusText(const pugi::xml_node& document) {
+  const pugi::xml_node status = envelopeStatus(document);
+  if (!status) throw AutomationError(kObjectNotSet);
+  return status.text().get();
+}
+
+std::int16_t envelopeErrorNumber(const pugi::xml_node& status) {
+  const pugi::xml_attribute number = status.attribute("ErrNumber");
+  if (!number) throw AutomationError(kObjectNotSet);
+  return textToInteger(number.value());
+}
+
+std::string envelopeErrorDescription(const pugi::xml_node& status) {
+  const pugi::xml_attribute description = status.attribute("ErrDesc");
+  if (!description) throw AutomationError(kObjectNotSet);
+  return description.value();
+}
+
+}  // namespace qmx

@@ -1,0 +1,31 @@
+// The reply envelope every service page answers in: a root "xml" whose first
+// "status" child holds the outcome ("Success", or a failure with the attributes
+// ErrNumber and ErrDesc) and whose other children carry the payload.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <pugixml.hpp>
+
+namespace qmx {
+
+// The outcome text that means success, compared exactly.
+inline constexpr const char* kEnvelopeSuccess = "Success";
+
+// The status element (the first "xml/status"); an empty node when the reply has none.
+pugi::xml_node envelopeStatus(const pugi::xml_node& document);
+
+// The status element's text. Throws 91 when the reply has no "xml/status".
+std::string envelopeStatusText(const pugi::xml_node& document);
+
+// The failure's number from ErrNumber. Throws 91 when the status element or the
+// attribute is missing, 13 when its text is not a number, 6 when it does not fit
+// -32768..32767.
+std::int16_t envelopeErrorNumber(const pugi::xml_node& status);
+
+// The failure's text from ErrDesc. Throws 91 when the status element or the
+// attribute is missing.
+std::string envelopeErrorDescription(const pugi::xml_node& status);
+
+}  // namespace qmx

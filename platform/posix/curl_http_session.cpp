@@ -1,0 +1,125 @@
+// The POSIX platform's HTTP: one libcurl easy handle per session, kept so that its
+// connections are reused. The request goes out with no headers of our own, no
+// credentials and no redirects followed; curl adds Host, Accept and, on POST,
+// Content-Length by itself.
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/automation_error.h"
+#include "platform/posix/posix_platform.h"
+#include "platform/request_address.h"
+
+namespace qmx {
+namespace {
+
+struct ReplySink {
+  std::string* body;
+  std::uint64_t maxBytes;
+  bool overCap = false;
+};
+
+std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* userData) {
+  auto* sink = static_cast<ReplySink*>(userData);
+  const std::size_t n = size * count;
+  if (sink->body->size() + n > sink->maxBytes) {
+    sink->overCap = true;
+    return 0;  // anything short of n makes curl abort the transfer
+  }
+  sink->body->append(data, n);
+  return n;
+}
+
+struct HeaderList {
+  curl_slist* list = nullptr;
+  ~HeaderList() { curl_slist_free_all(list); }
+};
+
+class CurlHttpSession : public HttpSession {
+ public:
+  CurlHttpSession() : handle_(curl_easy_init()) {
+    if (!handle_) throw AutomationError(-CURLE_FAILED_INIT, "The HTTP client could not be started");
+  }
+  ~CurlHttpSession() override { curl_easy_cleanup(handle_); }
+  CurlHttpSession(const CurlHttpSession&) = delete;
+  CurlHttpSession& operator=(const CurlHttpSession&) = delete;
+
+  void setLimits(const HttpLimits& limits) override { limits_ = limits; }
+
+  HttpReply send(const HttpRequest& request) override {
+    // Reset drops the previous request's options but keeps the live connections.
+    curl_easy_reset(handle_);
+    HttpReply reply;
+    ReplySink sink{&reply.body, limits_.maxReplyBytes};
+    char errorText[CURL_ERROR_SIZE] = {};
+    const std::string url = requestLineAddress(request.url);
+
+    // Without these two entries curl would add a form Content-Type to every
+    // POST and an Expect header to large bodies: headers the server never asked for.
+    HeaderList headers;
+    headers.list = curl_slist_append(headers.list, "Content-Type:");
+    headers.list = curl_slist_append(headers.list, "Expect:");
+
+    curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle_, CURLOPT_PATH_AS_IS, 1L);
+    // Only the service's schemes: an address from a page must not read local files.
+    curl_easy_setopt(handle_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits_.connect.count()));
+    // Less than one byte a second for the whole stall time means no byte at all.
+    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stall.count()));
+    curl_easy_setopt(handle_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxReplyBytes));
+    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &sink);
+
+    const std::string body = request.body.value_or(std::string());
+    if (request.method == "GET" && !request.body) {
+      curl_easy_setopt(handle_, CURLOPT_HTTPGET, 1L);
+    } else {
+      if (request.method != "POST") curl_easy_setopt(handle_, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+      if (request.method == "POST" || request.body) {
+        // An empty POST still says "Content-Length: 0", as a request without a body must.
+        curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, body.c_str());
+      }
+    }
+
+    const CURLcode code = curl_easy_perform(handle_);
+    const std::string where = addressForMessages(request.url);
+    if (sink.overCap || code == CURLE_FILESIZE_EXCEEDED) {
+      throw AutomationError(-CURLE_FILESIZE_EXCEEDED,
+                            "The reply is larger than " + std::to_string(limits_.maxReplyBytes) +
+                                " bytes and was refused (" + where + ")");
+    }
+    if (code != CURLE_OK) {
+      const std::string message = errorText[0] ? errorText : curl_easy_strerror(code);
+      throw AutomationError(-static_cast<std::int32_t>(code), message + " (" + where + ")");
+    }
+    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &reply.status);
+    const char* contentType = nullptr;
+    if (curl_easy_getinfo(handle_, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
+      reply.contentType = contentType;
+    return reply;
+  }
+
+ private:
+  CURL* handle_;
+  HttpLimits limits_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpSession> PosixPlatform::openHttpSession() {
+  // curl's global set-up is not thread-safe; do it once, before any handle exists.
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return std::make_unique<CurlHttpSession>();
+}
+
+}  // namespace qmx

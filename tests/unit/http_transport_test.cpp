@@ -1,0 +1,152 @@
+// The POSIX HTTP session against the recording peer: the exact bytes of each
+// request, the reply as received, and every way a transfer can fail.
+#include <gtest/gtest.h>
+
+#include "platform/automation_error.h"
+#include "platform/posix/posix_platform.h"
+#include "platform/request_address.h"
+#include "support/recording_peer.h"
+#include "support/temp_root.h"
+
+namespace qmx {
+namespace {
+
+using test::PeerReply;
+using test::RecordingPeer;
+
+struct Transport {
+  test::TempRoot root;
+  PosixPlatform platform{root.path()};
+  std::unique_ptr<HttpSession> session = platform.openHttpSession();
+};
+
+AutomationError sendExpectingError(HttpSession& session, const HttpRequest& request) {
+  try {
+    session.send(request);
+  } catch (const AutomationError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "the request did not fail";
+  return AutomationError(0, "");
+}
+
+TEST(RequestAddress, EncodesOnlyWhatCannotTravelInARequestLine) {
+  EXPECT_EQ(requestLineAddress("http://h/p.asp?a=x y&b=1+2&c=50%&d=#5\t\x7F"),
+            "http://h/p.asp?a=x%20y&b=1+2&c=50%&d=%235%09%7F");
+  EXPECT_EQ(requestLineAddress("http://h/?n=J\xC3\xBCrg"), "http://h/?n=J%C3%BCrg");
+  EXPECT_EQ(requestLineAddress(std::string("a\0b", 3)), "a%00b");
+}
+
+TEST(RequestAddress, MessagesNameTheAddressWithoutQueryOrUserInformation) {
+  EXPECT_EQ(addressForMessages("http://127.0.0.1:8631/Bus_ChkComp.asp?Pwd=secret"),
+            "http://127.0.0.1:8631/Bus_ChkComp.asp");
+  EXPECT_EQ(addressForMessages("http://u:pw@host/x#frag"), "http://host/x");
+  EXPECT_EQ(addressForMessages("http://host?q@x"), "http://host");
+  EXPECT_EQ(addressForMessages("no address"), "no address");
+}
+
+TEST(CurlHttpSession, PostWithoutBodySendsContentLengthZeroAndNoHeadersOfOurOwn) {
+  RecordingPeer peer;
+  peer.enqueue(PeerReply::page(500, "Server Error", "text/html; charset=utf-8", "<html>oops</html>"));
+  Transport t;
+  const HttpReply reply =
+      t.session->send({"POST", peer.base() + "a b/p.asp?U=a&b+c%41#x\xC3\xA9&cucumber=73518", std::nullopt});
+
+  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.contentType, "text/html; charset=utf-8");
+  EXPECT_EQ(reply.body, "<html>oops</html>");
+
+  const auto r = peer.lastRequest();
+  EXPECT_EQ(r.method, "POST");
+  EXPECT_EQ(r.target, "/a%20b/p.asp?U=a&b+c%41%23x%C3%A9&cucumber=73518");
+  EXPECT_EQ(r.version, "HTTP/1.1");
+  EXPECT_EQ(r.headerNames(), (std::vector<std::string>{"Host", "Accept", "Content-Length"}));
+  EXPECT_EQ(r.header("Host"), "127.0.0.1:" + std::to_string(peer.port()));
+  EXPECT_EQ(r.header("Content-Length"), "0");
+  EXPECT_EQ(r.body, "");
+}
+
+TEST(CurlHttpSession, BodiesAndGetsGoAsGivenOnOneReusedConnection) {
+  RecordingPeer peer;
+  peer.setDefault(PeerReply::xml("<xml/>"));
+  Transport t;
+  const std::string big(5000, 'q');  // large enough for curl to think of Expect
+  t.session->send({"POST", peer.base() + "processForms.asp?pageID=1", big});
+  t.session->send({"GET", peer.base() + "d.asp?Cucumber=73518&Time=New", std::nullopt});
+
+  const auto requests = peer.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].body, big);
+  EXPECT_EQ(requests[0].headerNames(), (std::vector<std::string>{"Host", "Accept", "Content-Length"}));
+  EXPECT_EQ(requests[1].method, "GET");
+  EXPECT_EQ(requests[1].target, "/d.asp?Cucumber=73518&Time=New");
+  EXPECT_EQ(requests[1].headerNames(), (std::vector<std::string>{"Host", "Accept"}));
+  EXPECT_EQ(requests[0].connection, requests[1].connection);
+}
+
+TEST(CurlHttpSession, RedirectsAreNotFollowed) {
+  RecordingPeer peer;
+  PeerReply moved = PeerReply::page(302, "Found", "text/html", "moved");
+  moved.headers.emplace_back("Location", peer.base() + "elsewhere");
+  peer.enqueue(moved);
+  Transport t;
+  const HttpReply reply = t.session->send({"POST", peer.base() + "x?a=1", std::nullopt});
+  EXPECT_EQ(reply.status, 302);
+  EXPECT_EQ(reply.body, "moved");
+  EXPECT_EQ(peer.requestCount(), 1u);
+}
+
+TEST(CurlHttpSession, TransportFailuresCarryMinusTheCurlCodeAndNameTheAddress) {
+  int closedPort = 0;
+  {
+    RecordingPeer gone;
+    closedPort = gone.port();
+  }
+  Transport t;
+  const std::string address = "http://127.0.0.1:" + std::to_string(closedPort) + "/p.asp";
+  const AutomationError refused = sendExpectingError(*t.session, {"POST", address + "?Pwd=secret", std::nullopt});
+  EXPECT_EQ(refused.number(), -7);  // could not connect
+  EXPECT_NE(refused.description().find("(" + address + ")"), std::string::npos) << refused.description();
+  EXPECT_EQ(refused.description().find("secret"), std::string::npos);
+
+  const AutomationError scheme = sendExpectingError(*t.session, {"POST", "file:///etc/passwd", std::nullopt});
+  EXPECT_EQ(scheme.number(), -1);  // unsupported protocol
+
+  RecordingPeer peer;
+  peer.enqueue(PeerReply::close());
+  const AutomationError empty = sendExpectingError(*t.session, {"POST", peer.base() + "c", std::nullopt});
+  EXPECT_EQ(empty.number(), -52);  // empty reply
+}
+
+TEST(CurlHttpSession, StalledServerEndsTheCallAtTheStallLimit) {
+  RecordingPeer peer;
+  peer.enqueue(PeerReply::stall());
+  Transport t;
+  t.session->setLimits({std::chrono::seconds(5), std::chrono::seconds(1), 1024});
+  const AutomationError e = sendExpectingError(*t.session, {"POST", peer.base() + "slow", std::nullopt});
+  EXPECT_EQ(e.number(), -28);  // operation timed out
+  EXPECT_EQ(peer.requestCount(), 1u);
+}
+
+TEST(CurlHttpSession, RepliesOverTheCapAreRefusedWhetherOrNotTheirLengthIsAnnounced) {
+  RecordingPeer peer;
+  Transport t;
+  t.session->setLimits({std::chrono::seconds(5), std::chrono::seconds(5), 1000});
+
+  peer.enqueue(PeerReply::huge(200000));
+  const AutomationError announced = sendExpectingError(*t.session, {"POST", peer.base() + "big", std::nullopt});
+  EXPECT_EQ(announced.number(), -63);
+  EXPECT_NE(announced.description().find("1000 bytes"), std::string::npos) << announced.description();
+
+  // Close-delimited: only the running count can notice.
+  peer.enqueue(PeerReply::raw("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(5000, 'y')));
+  const AutomationError counted = sendExpectingError(*t.session, {"POST", peer.base() + "big", std::nullopt});
+  EXPECT_EQ(counted.number(), -63);
+
+  // Exactly at the cap is still accepted.
+  peer.enqueue(PeerReply::xml(std::string(1000, 'z'), ""));
+  EXPECT_EQ(t.session->send({"POST", peer.base() + "ok", std::nullopt}).body.size(), 1000u);
+}
+
+}  // namespace
+}  // namespace qmx
