@@ -6,29 +6,24 @@
 namespace qmx {
 namespace {
 
-// n draws form one affine map S -> (A·S + C) mod 2^24, since each draw does.
-struct Affine {
-  std::uint32_t a;
-  std::uint32_t c;
-};
+using Jump = BasicRandom::Jump;
 
-// first ∘ second: apply second, then first. Unsigned arithmetic wraps modulo
-// 2^32, which the 24-bit mask then reduces correctly.
-constexpr Affine compose(Affine first, Affine second) {
+// first ∘ second: make second's step, then first's.
+constexpr Jump compose(Jump first, Jump second) {
   return {(first.a * second.a) & BasicRandom::kMask,
           (first.a * second.c + first.c) & BasicRandom::kMask};
 }
 
-constexpr std::array<Affine, BasicRandom::kTableSkips + 1> makeSkipTable() {
-  std::array<Affine, BasicRandom::kTableSkips + 1> table{};
-  table[0] = {1, 0};
-  const Affine step{BasicRandom::kMultiplier & BasicRandom::kMask, BasicRandom::kIncrement};
-  for (std::size_t n = 1; n < table.size(); ++n) table[n] = compose(step, table[n - 1]);
+constexpr Jump kOneDraw{BasicRandom::kMultiplier & BasicRandom::kMask, BasicRandom::kIncrement};
+
+constexpr std::array<Jump, BasicRandom::kTableSkips + 1> makeJumpTable() {
+  std::array<Jump, BasicRandom::kTableSkips + 1> table{};
+  for (std::size_t n = 1; n < table.size(); ++n) table[n] = compose(kOneDraw, table[n - 1]);
   return table;
 }
 
 // Covers every skip the cipher makes (twice a byte code at most).
-constexpr auto kSkipTable = makeSkipTable();
+constexpr auto kJumpTable = makeJumpTable();
 
 }  // namespace
 
@@ -43,19 +38,15 @@ void BasicRandom::reseed(double value) {
   state_ = (state_ & 0xFFu) | ((((high & 0xFFFFu) ^ (high >> 16))) << 8);
 }
 
-void BasicRandom::skip(std::uint64_t n) {
-  Affine map{1, 0};
-  if (n <= kTableSkips) {
-    map = kSkipTable[n];
-  } else {
-    // Square and multiply for the rare long skip.
-    Affine power{kMultiplier & kMask, kIncrement};
-    for (; n != 0; n >>= 1) {
-      if (n & 1) map = compose(power, map);
-      power = compose(power, power);
-    }
+BasicRandom::Jump BasicRandom::jumpOf(std::uint64_t n) {
+  if (n <= kTableSkips) return kJumpTable[n];
+  // Square and multiply for the rare long skip.
+  Jump result;
+  for (Jump power = kOneDraw; n != 0; n >>= 1) {
+    if (n & 1) result = compose(power, result);
+    power = compose(power, power);
   }
-  state_ = (map.a * state_ + map.c) & kMask;
+  return result;
 }
 
 }  // namespace qmx

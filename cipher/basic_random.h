@@ -34,8 +34,21 @@ class BasicRandom {
   // the top 16 bits of the state; the low 8 bits survive.
   void reseed(double value);
 
+  // n draws as one affine step: S becomes (a·S + c) mod 2^24.
+  struct Jump {
+    std::uint32_t a = 1;
+    std::uint32_t c = 0;
+  };
+  // The step that n draws make; O(1) up to kTableSkips, O(log n) beyond.
+  static Jump jumpOf(std::uint64_t n);
+  // Makes a precomputed step; returns the new state.
+  std::uint32_t apply(Jump jump) {
+    // Unsigned arithmetic wraps modulo 2^32, which the mask reduces correctly.
+    state_ = (jump.a * state_ + jump.c) & kMask;
+    return state_;
+  }
   // Advances by n draws at once; same state as drawing n times.
-  void skip(std::uint64_t n);
+  void skip(std::uint64_t n) { apply(jumpOf(n)); }
 
   // The whole part of (drawn value × 256): the top byte of the state.
   static std::uint8_t keyByte(std::uint32_t state) { return static_cast<std::uint8_t>(state >> 16); }

@@ -1,5 +1,7 @@
 #include "cipher/string_cipher.h"
 
+#include <vector>
+
 #include "cipher/basic_random.h"
 #include "platform/automation_error.h"
 #include "platform/codepage.h"
@@ -61,16 +63,36 @@ std::string scrambleCodes(std::string_view text, std::string_view key, Stepping 
 
   std::string out;
   out.reserve(text.size() + text.size() / 64 + 8);
-  std::size_t p = 0;
-  for (char t : text) {
-    unsigned x = code(t) ^ BasicRandom::keyByte(rng.draw());
+  auto emit = [&out](unsigned x) {
     if (x <= 1) {
       out.push_back(kEscapeMarker);
       x += 10;
     }
     out.push_back(static_cast<char>(x));
-    p = p == key.size() ? 1 : p + 1;
-    skipDraws(rng, 2 * code(key[p - 1]), stepping);
+  };
+
+  if (stepping == Stepping::OneByOne) {
+    std::size_t p = 0;
+    for (char t : text) {
+      emit(code(t) ^ BasicRandom::keyByte(rng.draw()));
+      p = p == key.size() ? 1 : p + 1;
+      skipDraws(rng, 2 * code(key[p - 1]), stepping);
+    }
+    return out;
+  }
+
+  // After character i the keystream skips twice the code of key character
+  // i mod K, then draws for the next character: one precomputed step per key
+  // position covers both.
+  std::vector<BasicRandom::Jump> stepAfter(key.size());
+  for (std::size_t i = 0; i < key.size(); ++i) stepAfter[i] = BasicRandom::jumpOf(2 * code(key[i]) + 1);
+  std::uint32_t state = rng.draw();
+  std::size_t q = 0;
+  for (std::size_t i = 0;; ++i) {
+    emit(code(text[i]) ^ BasicRandom::keyByte(state));
+    if (i + 1 == text.size()) break;
+    state = rng.apply(stepAfter[q]);
+    q = q + 1 == key.size() ? 0 : q + 1;
   }
   return out;
 }
