@@ -17,6 +17,9 @@ foreach(header IN LISTS QMX_PUBLIC_HEADERS)
           COMPONENT development)
 endforeach()
 
+# Only a shared build uses these: the soname changes with the major version.
+set_target_properties(qmxprod PROPERTIES VERSION "${PROJECT_VERSION}"
+                                         SOVERSION "${PROJECT_VERSION_MAJOR}")
 install(TARGETS qmxprod EXPORT QMXProdTargets
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT runtime
@@ -25,8 +28,14 @@ install(TARGETS qmxprod EXPORT QMXProdTargets
 # Everything the install needs built, so a script can build just that.
 add_custom_target(qmx_install_parts)
 add_dependencies(qmx_install_parts qmxprod)
+get_target_property(qmx_lib_type qmxprod TYPE)
 foreach(program IN ITEMS qmxhost qmx-server)
   if(TARGET ${program})
+    if(qmx_lib_type STREQUAL "SHARED_LIBRARY")
+      # Installed programs find the shared library beside them, wherever the prefix is.
+      file(RELATIVE_PATH lib_from_bin "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+      set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${lib_from_bin}")
+    endif()
     install(TARGETS ${program} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
     add_dependencies(qmx_install_parts ${program})
   endif()
@@ -35,7 +44,6 @@ endforeach()
 # Consumers of a static library link its private dependencies too; consumers
 # of a shared one need only the public ones. Turn each link dependency into a
 # find_dependency() for the CMake package and a module for pkg-config.
-get_target_property(qmx_lib_type qmxprod TYPE)
 get_target_property(qmx_link_all qmxprod LINK_LIBRARIES)
 get_target_property(qmx_link_public qmxprod INTERFACE_LINK_LIBRARIES)
 if(NOT qmx_link_all)
