@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "platform/automation_error.h"
+#include "platform/xml_text.h"
+#include "store/rowset_merge.h"
+
+namespace qmx {
+namespace {
+
+std::string mergedText(const std::string& local, const std::string& reply) {
+  XmlDocument localDoc = parseXmlDocument(local);
+  XmlDocument replyDoc = parseXmlDocument(reply);
+  mergeRowset(*localDoc, *replyDoc, "C:\\Data\\1\\c.xml");
+  return xmlText(*localDoc);
+}
+
+std::string reply(const std::string& modTime, const std::string& rows) {
+  return "<xml><status>Success</status><TimeStamp ModTime=\"" + modTime + "\"/><rs:data>" + rows +
+         "</rs:data></xml>";
+}
+
+TEST(RowsetMerge, ReplacesFirstMatchingRowInPlaceAndAppendsNewRowsToFirstData) {
+  const std::string local =
+      "<xml><TimeStamp ModTime=\"t1\"/><s:Schema/>"
+      "<rs:data><z:row iKey=\"1\" a=\"one\"/><z:row iKey=\"2\" a=\"two\"/><z:row iKey=\"2\" a=\"dup\"/>"
+      "<z:row iKey=\"3\" a=\"three\"/></rs:data>"
+      "<rs:data><z:row iKey=\"9\" a=\"nine\"/></rs:data></xml>";
+  const std::string out = mergedText(
+      local, reply("t2", "<z:row iKey=\"2\" a=\"TWO\" b=\"x\"/><z:row iKey=\"5\" a=\"five\"/>"
+                         "<z:row iKey=\"9\" a=\"NINE\"/>"));
+  // Key 2: only the first of the two rows is replaced, at its own position, with
+  // every attribute of the reply row; 5 goes to the end of the first rs:data; 9 is
+  // replaced inside the second rs:data.
+  EXPECT_EQ(out,
+            "<xml><TimeStamp ModTime=\"t2\"/><s:Schema/>"
+            "<rs:data><z:row iKey=\"1\" a=\"one\"/><z:row iKey=\"2\" a=\"TWO\" b=\"x\"/>"
+            "<z:row iKey=\"2\" a=\"dup\"/><z:row iKey=\"3\" a=\"three\"/><z:row iKey=\"5\" a=\"five\"/></rs:data>"
+            "<rs:data><z:row iKey=\"9\" a=\"NINE\"/></rs:data></xml>");
+}
+
+TEST(RowsetMerge, LaterReplyRowsSeeEarlierOnesOfTheSameKey) {
+  // A new key arriving twice is appended once and then replaced; a key replaced
+  // twice ends with the last version at the first row's place.
+  const std::string out = mergedText(
+      "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"1\" a=\"old\"/><z:row iKey=\"2\"/></rs:data></xml>",
+      reply("u", "<z:row iKey=\"7\" a=\"first\"/><z:row iKey=\"1\" a=\"mid\"/><z:row iKey=\"7\" a=\"second\"/>"
+                 "<z:row iKey=\"1\" a=\"last\"/>"));
+  EXPECT_EQ(out,
+            "<xml><TimeStamp ModTime=\"u\"/><rs:data><z:row iKey=\"1\" a=\"last\"/><z:row iKey=\"2\"/>"
+            "<z:row iKey=\"7\" a=\"second\"/></rs:data></xml>");
+}
+
+TEST(RowsetMerge, KeysCompareAsNumbers) {
+  const std::string out = mergedText(
+      "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"07\" a=\"a\"/><z:row iKey=\" 8 \" a=\"b\"/>"
+      "<z:row iKey=\"x9\" a=\"c\"/><z:row iKey=\"-0\" a=\"d\"/><z:row iKey=\"\" a=\"e\"/></rs:data></xml>",
+      reply("t", "<z:row iKey=\"7.0\" a=\"A\"/><z:row iKey=\"8\" a=\"B\"/><z:row iKey=\"9\" a=\"C\"/>"
+                 "<z:row iKey=\"0\" a=\"D\"/>"));
+  // "07" = 7.0, " 8 " = 8, -0 = 0; a local key that is not a number never
+  // matches, so 9 is new.
+  EXPECT_EQ(out,
+            "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"7.0\" a=\"A\"/><z:row iKey=\"8\" a=\"B\"/>"
+            "<z:row iKey=\"x9\" a=\"c\"/><z:row iKey=\"0\" a=\"D\"/><z:row iKey=\"\" a=\"e\"/>"
+            "<z:row iKey=\"9\" a=\"C\"/></rs:data></xml>");
+
+  EXPECT_EQ(rowKeyNumber("\t12\r\n"), 12.0);
+  EXPECT_EQ(rowKeyNumber(".5"), 0.5);
+  EXPECT_EQ(rowKeyNumber("3."), 3.0);
+  EXPECT_EQ(rowKeyNumber("-4"), -4.0);
+  for (const char* notANumber : {"", " ", "+4", "1e3", "0x10", "4a", "- 4", "--4", ".", "1.2.3"}) {
+    EXPECT_FALSE(rowKeyNumber(notANumber).has_value()) << notANumber;
+  }
+}
+
+TEST(RowsetMerge, EmptyModTimeKeepsTheLocalOneAndNoRowsStillChangesTheTime) {
+  const std::string local = "<xml><TimeStamp ModTime=\"old\"/><rs:data><z:row iKey=\"1\"/></rs:data></xml>";
+  EXPECT_EQ(mergedText(local, reply("", "<z:row iKey=\"2\"/>")),
+            "<xml><TimeStamp ModTime=\"old\"/><rs:data><z:row iKey=\"1\"/><z:row iKey=\"2\"/></rs:data></xml>");
+  EXPECT_EQ(mergedText(local, reply("new", "")),
+            "<xml><TimeStamp ModTime=\"new\"/><rs:data><z:row iKey=\"1\"/></rs:data></xml>");
+  // Only the first TimeStamp of each document counts.
+  EXPECT_EQ(mergedText("<xml><a><TimeStamp ModTime=\"1\"/></a><TimeStamp ModTime=\"2\"/></xml>",
+                       "<xml><TimeStamp ModTime=\"3\"/><TimeStamp ModTime=\"4\"/></xml>"),
+            "<xml><a><TimeStamp ModTime=\"3\"/></a><TimeStamp ModTime=\"2\"/></xml>");
+}
+
+TEST(RowsetMerge, BadReplyFailsBeforeAnythingChanges) {
+  const std::string local =
+      "<xml><TimeStamp ModTime=\"old\"/><rs:data><z:row iKey=\"1\" a=\"x\"/></rs:data></xml>";
+  struct Case {
+    std::string local;
+    std::string reply;
+    std::int32_t number;
+  };
+  const Case cases[] = {
+      // The good first row must not be merged when a later one is bad.
+      {local, reply("new", "<z:row iKey=\"1\" a=\"y\"/><z:row a=\"no key\"/>"), kObjectNotSet},
+      {local, reply("new", "<z:row iKey=\"1\" a=\"y\"/><z:row iKey=\"1; drop\"/>"), kTypeMismatch},
+      {local, "<xml><status>Success</status><rs:data><z:row iKey=\"1\"/></rs:data></xml>", kObjectNotSet},
+      {local, "<xml><TimeStamp/><rs:data/></xml>", kObjectNotSet},
+      {"<xml><TimeStamp ModTime=\"old\"/></xml>", reply("new", "<z:row iKey=\"1\"/>"), kObjectNotSet},
+  };
+  for (const Case& c : cases) {
+    XmlDocument localDoc = parseXmlDocument(c.local);
+    XmlDocument replyDoc = parseXmlDocument(c.reply);
+    try {
+      mergeRowset(*localDoc, *replyDoc, "C:\\Data\\1\\c.xml");
+      ADD_FAILURE() << "no error for " << c.reply;
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), c.number) << c.reply;
+      EXPECT_NE(e.description().find("C:\\Data\\1\\c.xml"), std::string::npos) << e.description();
+    }
+    EXPECT_EQ(xmlText(*localDoc), c.local);
+  }
+  // Without rows a copy lacking rs:data is fine.
+  EXPECT_EQ(mergedText("<xml><TimeStamp ModTime=\"old\"/></xml>", reply("new", "")),
+            "<xml><TimeStamp ModTime=\"new\"/></xml>");
+}
+
+}  // namespace
+}  // namespace qmx
