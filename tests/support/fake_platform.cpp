@@ -61,11 +61,13 @@ FakePlatform::FakePlatform() = default;
 
 // ---- Registry.
 
-void FakePlatform::addRegistryKey(std::string_view keyPath) { registry_.create(keyPath); }
+void FakePlatform::addRegistryKey(std::string_view keyPath) { registry_.create(utf8ToSingleByte(keyPath)); }
 
 void FakePlatform::setRegistryValue(std::string_view keyPath, std::string_view valueName,
                                     RegistryValue value) {
-  if (RegistryKey* key = registry_.create(keyPath)) key->setValue(valueName, std::move(value));
+  if (RegistryKey* key = registry_.create(utf8ToSingleByte(keyPath))) {
+    key->setValue(utf8ToSingleByte(valueName), std::move(value));
+  }
 }
 
 void FakePlatform::setRegistryString(std::string_view keyPath, std::string_view valueName,
@@ -82,7 +84,7 @@ void FakePlatform::setRegistryDword(std::string_view keyPath, std::string_view v
   setRegistryValue(keyPath, valueName, RegistryValue{kRegDword, std::move(data)});
 }
 
-void FakePlatform::removeRegistryKey(std::string_view keyPath) { registry_.remove(keyPath); }
+void FakePlatform::removeRegistryKey(std::string_view keyPath) { registry_.remove(utf8ToSingleByte(keyPath)); }
 
 void FakePlatform::addInstallation(std::string_view installId, std::string_view companyId,
                                    std::optional<std::string> location,

@@ -29,14 +29,16 @@ class FakePlatform : public Platform {
 
   FakePlatform();
 
-  // ---- Registry, set from code. Texts are UTF-8 and stored in Windows-1252.
+  // ---- Registry, set from code. Key paths, names and texts are UTF-8 here and
+  // stored in Windows-1252, as the platform hands them out.
 
+  // The tree itself, in Windows-1252.
   RegistryTree& registry() { return registry_; }
   // Creates the key (with its parents).
   void addRegistryKey(std::string_view keyPath);
   // Sets a string value (type 1, with its terminating NUL); "" names the default value.
   void setRegistryString(std::string_view keyPath, std::string_view valueName, std::string_view text);
-  // Sets a value with exactly these type and data bytes.
+  // Sets a value with exactly these type and data bytes (data not converted).
   void setRegistryValue(std::string_view keyPath, std::string_view valueName, RegistryValue value);
   // Sets a 32-bit number value (type 4).
   void setRegistryDword(std::string_view keyPath, std::string_view valueName, std::uint32_t number);
