@@ -7,8 +7,10 @@
 
 #include "cipher/basic_random.h"
 #include "cipher/string_cipher.h"
+#include "control/xmlload.h"
 #include "platform/automation_error.h"
 #include "platform/codepage.h"
+#include "support/fake_platform.h"
 
 namespace qmx {
 namespace {
@@ -125,6 +127,13 @@ TEST(StringCipher, ResolvesEscapePairsIntoTheByRefInput) {
   EXPECT_EQ(input, "xAy");
   std::string plain = "xAy";
   EXPECT_EQ(out, fileEncodeAndDecode(plain, "key"));
+
+  // The control's member rewrites the host's variable the same way.
+  test::FakePlatform fake;
+  XMLLoad control(fake);
+  std::string hostVariable = "x\x01Ky";
+  EXPECT_EQ(control.FileEncodeAndDecode(hostVariable, "key"), out);
+  EXPECT_EQ(hostVariable, "xAy");
 
   std::string empty;
   EXPECT_EQ(fileEncodeAndDecode(empty, "key"), "");
