@@ -43,7 +43,9 @@ class Store {
   std::optional<UserRecord> findUser(std::string_view companyId, std::string_view userName);
 
   // Changes (or adds) one row and stamps it with a new change number, creating the data
-  // set and any new field. Returns the change number; throws DatabaseError.
+  // set and any new field. Returns the change number; throws std::invalid_argument for a
+  // field name that cannot be an XML attribute name or a value that is not valid text,
+  // DatabaseError for an unknown company or a database failure.
   std::int64_t changeRow(std::string_view companyId, std::string_view dataSet, std::int32_t key,
                          const std::vector<std::pair<std::string, std::string>>& fields);
   // The data set's rows changed after change number `since` (all rows when nullopt),

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,8 +28,18 @@ std::pair<std::string, std::string> splitField(const std::string& item) {
 }
 
 int initDemo(const std::string& db, const std::string& company) {
-  Store store = Store::create(db);
-  fillDemo(store, company);
+  if (company.empty()) throw std::invalid_argument("the company identifier is empty");
+  {
+    Store store = Store::create(db);
+    try {
+      fillDemo(store, company);
+    } catch (...) {
+      // A half-filled database would be refused by the next init-demo; leave none.
+      std::error_code ec;
+      for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix, ec);
+      throw;
+    }
+  }
   std::cout << "created " << db << " with company " << company << std::endl;
   return 0;
 }
