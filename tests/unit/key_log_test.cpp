@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "control/xmlload.h"
+#include "platform/posix/posix_platform.h"
+#include "store/key_log.h"
+#include "support/fake_platform.h"
+#include "support/temp_root.h"
+
+namespace qmx {
+namespace {
+
+constexpr const char* kLog = "drive_c/Data/12/log/log.xml";
+constexpr const char* kDamaged = "drive_c/Data/12/log/log.xml.damaged";
+
+// A control over a temporary machine root whose DataPath is C:\Data\12; no
+// installation, so the machine number is 0.
+struct KeyWorld {
+  test::TempRoot root;
+  PosixPlatform platform{root.path(), [](const std::string&) {}};
+  XMLLoad control{platform};
+
+  KeyWorld() {
+    root.makeFolder("drive_c/Data/12");
+    control.put_DataPath("C:\\Data\\12");
+  }
+};
+
+std::int32_t errorNumberOf(XMLLoad& control) {
+  try {
+    control.getKey();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(GetKey, NumbersFromOneAndRecordsEachKeyInTheLog) {
+  KeyWorld w;
+  EXPECT_EQ(w.control.getKey(), "0-0-1");
+  EXPECT_EQ(w.root.read(kLog), "<xml><logEvent TempKey=\"1\"/></xml>");
+  EXPECT_EQ(w.control.getKey(), "0-0-2");
+  EXPECT_EQ(w.root.read(kLog), "<xml><logEvent TempKey=\"1\"/><logEvent TempKey=\"2\"/></xml>");
+  EXPECT_FALSE(w.root.exists(kDamaged));
+}
+
+TEST(GetKey, ContinuesFromTheFirstAttributeOfTheLastEntryOnly) {
+  KeyWorld w;
+  // Earlier entries are kept as they are, a Windows-1252 byte and a character
+  // reference for a character outside the page included.
+  w.root.write(kLog,
+               "<xml><logEvent TempKey=\"5\" note=\"\xE9&#937;\"/><logEvent TempKey=\"41\"/></xml>");
+  EXPECT_EQ(w.control.getKey(), "0-0-42");
+  EXPECT_EQ(w.root.read(kLog),
+            "<xml><logEvent TempKey=\"5\" note=\"\xE9&#937;\"/><logEvent TempKey=\"41\"/>"
+            "<logEvent TempKey=\"42\"/></xml>");
+
+  w.root.write(kLog, "<xml><logEvent TempKey=\"50\"/><logEvent TempKey=\"7\"/></xml>");
+  EXPECT_EQ(w.control.getKey(), "0-0-8");
+
+  w.root.write(kLog, "<xml><logEvent Other=\"9\" TempKey=\"100\"/></xml>");
+  EXPECT_EQ(w.control.getKey(), "0-0-10");
+}
+
+TEST(GetKey, UnusableLastEntryFailsAndLeavesTheLogAlone) {
+  KeyWorld w;
+  const std::pair<const char*, std::int32_t> cases[] = {
+      {"<xml><logEvent TempKey=\"32767\"/></xml>", kOverflow},
+      {"<xml><logEvent TempKey=\"40000\"/></xml>", kOverflow},
+      {"<xml><logEvent TempKey=\"abc\"/></xml>", kTypeMismatch},
+      {"<xml><logEvent TempKey=\"3\"/><logEvent/></xml>", kObjectNotSet},
+      {"<xml><logEvent TempKey=\"3\"/>tail</xml>", kObjectNotSet},
+      {"<xml/>", kObjectNotSet},
+  };
+  for (const auto& [log, number] : cases) {
+    w.root.write(kLog, log);
+    EXPECT_EQ(errorNumberOf(w.control), number) << log;
+    EXPECT_EQ(w.root.read(kLog), log);
+  }
+  EXPECT_FALSE(w.root.exists(kDamaged));
+}
+
+TEST(GetKey, DamagedLogRestartsAtOneAndIsKeptAside) {
+  KeyWorld w;
+  const std::string damaged = "<xml><logEvent TempKey=\"811\"/><logEv";
+  w.root.write(kLog, damaged);
+  EXPECT_EQ(w.control.getKey(), "0-0-1");
+  EXPECT_EQ(w.root.read(kLog), "<xml><logEvent TempKey=\"1\"/></xml>");
+  EXPECT_EQ(w.root.read(kDamaged), damaged);
+
+  // An empty log holds nothing worth keeping: it restarts without a copy, and the
+  // earlier copy stays.
+  w.root.write(kLog, "");
+  EXPECT_EQ(w.control.getKey(), "0-0-1");
+  EXPECT_EQ(w.root.read(kDamaged), damaged);
+}
+
+TEST(GetKey, MissingDataDirectoryFailsWithoutCreatingIt) {
+  KeyWorld w;
+  w.control.put_DataPath("C:\\Data\\77");
+  EXPECT_EQ(errorNumberOf(w.control), kPathNotFound);
+  EXPECT_FALSE(w.root.exists("drive_c/Data/77"));
+}
+
+TEST(GetKey, FailingAnyPlatformCallIssuesNoKeyAndLeavesTheLogWhole) {
+  test::TempRoot root;
+  root.makeFolder("drive_c/Data/12");
+  PosixPlatform posix(root.path(), [](const std::string&) {});
+  test::FaultyPlatform faulty(posix);
+  XMLLoad control(faulty);
+  control.put_DataPath("C:\\Data\\12");
+  ASSERT_EQ(control.getKey(), "0-0-1");
+
+  faulty.failAt(0);
+  ASSERT_EQ(control.getKey(), "0-0-2");
+  const std::size_t calls = faulty.calls();
+  std::string before = root.read(kLog);
+  std::size_t failedCalls = 0;
+  int expected = 3;
+  for (std::size_t n = 1; n <= calls; ++n) {
+    faulty.failAt(n);
+    try {
+      EXPECT_EQ(control.getKey(), "0-0-" + std::to_string(expected)) << "fault at call " << n;
+      ++expected;
+    } catch (const AutomationError&) {
+      ++failedCalls;
+      EXPECT_EQ(root.read(kLog), before) << "fault at call " << n;
+    }
+    before = root.read(kLog);
+  }
+  EXPECT_GT(failedCalls, 0u);
+  // Every key that was returned is in the log, and nothing else is.
+  faulty.disarm();
+  EXPECT_EQ(control.getKey(), "0-0-" + std::to_string(expected));
+}
+
+// Runs in a child process: 200 keys, one a line, into the file; exit status 0 on success.
+[[noreturn]] void issueKeysInChild(const std::string& rootPath, const std::string& outPath) {
+  int status = 0;
+  try {
+    PosixPlatform platform(rootPath, [](const std::string&) {});
+    XMLLoad control(platform);
+    control.put_DataPath("C:\\Data\\12");
+    std::ofstream out(outPath);
+    for (int i = 0; i < 200; ++i) out << control.getKey() << '\n';
+    if (!out) status = 2;
+  } catch (...) {
+    status = 1;
+  }
+  ::_exit(status);
+}
+
+TEST(GetKey, TwoProcessesNeverIssueTheSameKey) {
+  test::TempRoot root;
+  root.makeFolder("drive_c/Data/12");  // no log folder yet: both may race to create it
+  pid_t children[2];
+  for (int k = 0; k < 2; ++k) {
+    children[k] = ::fork();
+    ASSERT_GE(children[k], 0);
+    if (children[k] == 0) issueKeysInChild(root.path(), root.at("keys" + std::to_string(k)));
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::set<std::string> keys;
+  for (int k = 0; k < 2; ++k) {
+    std::istringstream lines(root.read("keys" + std::to_string(k)));
+    for (std::string line; std::getline(lines, line);) keys.insert(line);
+  }
+  EXPECT_EQ(keys.size(), 400u);
+  EXPECT_EQ(keys.count("0-0-1"), 1u);
+  EXPECT_EQ(keys.count("0-0-400"), 1u);
+  const std::string log = root.read(kLog);
+  EXPECT_NE(log.find("<logEvent TempKey=\"400\"/></xml>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qmx
