@@ -3,14 +3,12 @@
 
 #include "control/xmlload.h"
 #include "net/reply_text.h"
+#include "net/server_pages.h"
 #include "store/cached_data_file.h"
 #include "store/rowset_merge.h"
 
 namespace qmx {
 
-namespace {
-constexpr const char* kAccessValue = "73518";
-}  // namespace
 
 XmlDocument XMLLoad::UpdateLocalData(std::string& sWebService, const std::string& dataPath,
                                      const std::string& sFile, const std::string& sAction) {

@@ -1,0 +1,181 @@
+// Refresh of a cached data file and its first download, driven through XMLLoad
+// against a recording peer: the request on the wire and the bytes on disk.
+#include <gtest/gtest.h>
+
+#include "platform/automation_error.h"
+#include "store/cached_data_file.h"
+#include "support/sync_world.h"
+
+namespace qmx {
+namespace {
+
+using test::PeerReply;
+using test::SyncWorld;
+
+// Single-byte text with an accented byte (0xE9) in a field.
+const std::string kCached =
+    "<xml><status>Success</status><TimeStamp ModTime=\"2024-01-01 10:00&amp;x\"/>"
+    "<rs:data><z:row iKey=\"1\" sName=\"Caf\xE9\"/><z:row iKey=\"2\" sName=\"Two\"/></rs:data></xml>";
+
+std::string successReply(const std::string& modTime, const std::string& rows) {
+  return "<xml><status>Success</status><TimeStamp ModTime=\"" + modTime + "\"/><rs:data>" + rows +
+         "</rs:data></xml>";
+}
+
+AutomationError loadExpectingError(SyncWorld& w, const std::string& file, const std::string& action = {}) {
+  std::string page = w.page();
+  try {
+    w.control->XMLLoad_(page, file, action);
+  } catch (const AutomationError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "the load did not fail";
+  return AutomationError(0, "");
+}
+
+TEST(DataSync, RefreshRequestGoesUnescapedAndNoDataLeavesTheFileByteForByte) {
+  SyncWorld w;
+  w.putDataFile("sub/c d.xml", kCached);
+  w.control->put_Authenticated(true);
+  w.peer.enqueue(PeerReply::xml("<xml><status>NODATA</status></xml>"));
+
+  std::string page = w.page();
+  const XmlDocument doc = w.control->XMLLoad_(page, "sub\\c d.xml");
+
+  ASSERT_EQ(w.peer.requestCount(), 1u);
+  const auto request = w.peer.lastRequest();
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.body, "");
+  // Only the blanks are encoded, by the transport; & and \ travel as they are.
+  EXPECT_EQ(request.target,
+            "/data.asp?Cucumber=73518&Time=2024-01-01%2010:00&x&Data=sub\\c%20d.xml&MachineID=42&LocationID=3"
+            "&CompanyID=A&B%20Co");
+  EXPECT_EQ(page, w.page() +
+                      "?Cucumber=73518&Time=2024-01-01 10:00&x&Data=sub\\c d.xml&MachineID=42&LocationID=3"
+                      "&CompanyID=A&B Co");
+  EXPECT_EQ(w.readDataFile("sub/c d.xml"), kCached);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->select_node("//z:row[@iKey=1]/@sName").attribute().value(), std::string("Caf\xC3\xA9"));
+  EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(DataSync, SuccessMergesAndRewritesTheFileAsSingleByteText) {
+  SyncWorld w;
+  w.putDataFile("c.xml", kCached);
+  w.control->put_Authenticated(true);
+  // UTF-8 on the wire; the omega has no byte in the code page.
+  w.peer.enqueue(PeerReply::xml(
+      successReply("t2", "<z:row iKey=\"2\" sName=\"Deux \xC3\xA9 \xCE\xA9\"/><z:row iKey=\"3\" sName=\"Three\"/>"),
+      "text/xml; charset=utf-8"));
+
+  std::string page = w.page();
+  const XmlDocument doc = w.control->XMLLoad_(page, "c.xml", "refresh");
+  const std::string expected =
+      "<xml><status>Success</status><TimeStamp ModTime=\"t2\"/>"
+      "<rs:data><z:row iKey=\"1\" sName=\"Caf\xE9\"/><z:row iKey=\"2\" sName=\"Deux \xE9 &#937;\"/>"
+      "<z:row iKey=\"3\" sName=\"Three\"/></rs:data></xml>";
+  EXPECT_EQ(w.readDataFile("c.xml"), expected);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->select_node("//z:row[@iKey=2]/@sName").attribute().value(),
+            std::string("Deux \xC3\xA9 \xCE\xA9"));
+
+  // The written file loads again, the reference read back as the character.
+  w.control->put_Authenticated(false);
+  const XmlDocument again = w.control->XMLLoad_(page, "c.xml");
+  EXPECT_EQ(again->select_node("//z:row[@iKey=2]/@sName").attribute().value(),
+            std::string("Deux \xC3\xA9 \xCE\xA9"));
+}
+
+TEST(DataSync, NewDataReturnsTheOldCopyAndTheNextLoadTheNewOne) {
+  SyncWorld w;
+  w.putDataFile("c.xml", kCached);
+  w.control->put_Authenticated(true);
+  const std::string fresh =
+      "<xml><status>NEWDATA</status><TimeStamp ModTime=\"n\"/><rs:data><z:row iKey=\"9\"/></rs:data></xml>";
+  w.peer.enqueue(PeerReply::xml(fresh));
+  w.peer.enqueue(PeerReply::xml("<xml><status>NODATA</status></xml>"));
+
+  std::string page = w.page();
+  const XmlDocument first = w.control->XMLLoad_(page, "c.xml");
+  EXPECT_EQ(xmlText(*first), xmlText(*parseXmlDocument(std::string(
+                                 "<xml><status>Success</status><TimeStamp ModTime=\"2024-01-01 10:00&amp;x\"/>"
+                                 "<rs:data><z:row iKey=\"1\" sName=\"Caf\xC3\xA9\"/><z:row iKey=\"2\" "
+                                 "sName=\"Two\"/></rs:data></xml>"))));
+  EXPECT_EQ(w.readDataFile("c.xml"), fresh);
+
+  page = w.page();
+  const XmlDocument second = w.control->XMLLoad_(page, "c.xml");
+  EXPECT_EQ(xmlText(*second), fresh);
+  EXPECT_NE(w.peer.lastRequest().target.find("&Time=n&"), std::string::npos);
+}
+
+TEST(DataSync, FailureShowsTheMessageAndOtherWordsChangeNothing) {
+  SyncWorld w;
+  w.putDataFile("c.xml", kCached);
+  w.control->put_Authenticated(true);
+  w.peer.enqueue(PeerReply::xml("<xml><status ErrNumber=\"3\" ErrDesc=\"x\">Failure</status></xml>"));
+  for (const char* word : {"success", "NoData", "FAILURE", "Whatever"}) {
+    w.peer.enqueue(PeerReply::xml(std::string("<xml><status>") + word + "</status>" +
+                                  "<TimeStamp ModTime=\"zz\"/><rs:data><z:row iKey=\"1\"/></rs:data></xml>"));
+  }
+  for (int i = 0; i < 5; ++i) {
+    std::string page = w.page();
+    const XmlDocument doc = w.control->XMLLoad_(page, "c.xml");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(findModTime(*doc).value_or(""), "2024-01-01 10:00&x");
+  }
+  EXPECT_EQ(w.peer.requestCount(), 5u);
+  EXPECT_EQ(w.messages, std::vector<std::string>{"Error updating c.xml"});
+  EXPECT_EQ(w.readDataFile("c.xml"), kCached);
+  EXPECT_EQ(w.control->get_ErrorNumber(), 0);
+}
+
+TEST(DataSync, NoRequestWhenNoneOrNotLoggedInOrOffline) {
+  SyncWorld w;
+  w.putDataFile("c.xml", kCached);
+  std::string page = w.page();
+  // Not logged in.
+  EXPECT_TRUE(w.control->XMLLoad_(page, "c.xml"));
+  // "none" in any case.
+  w.control->put_Authenticated(true);
+  for (const char* none : {"none", "NONE", "nOnE"}) EXPECT_TRUE(w.control->XMLLoad_(page, "c.xml", none));
+  // Offline, even asking for a fresh copy.
+  w.control->SetOffline(true);
+  const XmlDocument doc = w.control->XMLLoad_(page, "c.xml", "new");
+  ASSERT_TRUE(doc);
+  EXPECT_NE(doc->select_node("//z:row[@iKey=2]"), pugi::xpath_node());
+  EXPECT_EQ(page, w.page());
+  EXPECT_EQ(w.peer.requestCount(), 0u);
+  EXPECT_EQ(w.readDataFile("c.xml"), kCached);
+}
+
+TEST(DataSync, BrokenCopyOrReplyFailsTheLoadAndKeepsTheFile) {
+  SyncWorld w;
+  w.control->put_Authenticated(true);
+  w.control->SetOffline(true);
+  // A copy without TimeStamp fails even offline and with "none".
+  const std::string noStamp = "<xml><rs:data><z:row iKey=\"1\"/></rs:data></xml>";
+  w.putDataFile("n.xml", noStamp);
+  AutomationError e = loadExpectingError(w, "n.xml", "none");
+  EXPECT_EQ(e.number(), kObjectNotSet);
+  EXPECT_NE(e.description().find("C:\\Data\\3\\n.xml"), std::string::npos) << e.description();
+  w.putDataFile("e.xml", "");
+  EXPECT_NE(loadExpectingError(w, "e.xml").description().find("e.xml"), std::string::npos);
+  EXPECT_EQ(loadExpectingError(w, "..\\..\\escape.xml").number(), kPathFileAccessError);
+
+  w.control->SetOffline(false);
+  w.putDataFile("c.xml", kCached);
+  w.peer.enqueue(PeerReply::page(500, "Server Error", "text/html", "<html><p>down</html>"));
+  w.peer.enqueue(PeerReply::xml(successReply("t9", "<z:row iKey=\"1\" sName=\"new\"/><z:row iKey=\"1x\"/>")));
+  // A dropped reused connection is retried once by the transport, so every
+  // answer from here on drops it.
+  w.peer.setDefault(PeerReply::close());
+  EXPECT_EQ(loadExpectingError(w, "c.xml").number(), kObjectNotSet);
+  EXPECT_EQ(loadExpectingError(w, "c.xml").number(), kTypeMismatch);
+  EXPECT_LT(loadExpectingError(w, "c.xml").number(), 0);
+  EXPECT_EQ(w.readDataFile("c.xml"), kCached);
+  EXPECT_TRUE(w.messages.empty());
+}
+
+}  // namespace
+}  // namespace qmx
