@@ -1,0 +1,198 @@
+// Login online through the recording peer and offline against the credential
+// record: the request target, the record's bytes and mode, and what each failure
+// leaves behind.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "control/xmlload.h"
+#include "platform/password_hash.h"
+#include "platform/posix/posix_platform.h"
+#include "support/recording_peer.h"
+#include "support/temp_root.h"
+
+namespace qmx {
+namespace {
+
+using test::PeerReply;
+using test::RecordingPeer;
+
+constexpr const char* kRecord = "drive_c/123.xml";
+
+std::string successWithLevel(const std::string& level) {
+  return "<xml><status levelNum=\"" + level + "\">Success</status></xml>";
+}
+
+class LoginTest : public ::testing::Test {
+ protected:
+  test::TempRoot root;
+  PosixPlatform platform{root.path()};
+  RecordingPeer peer;
+  std::unique_ptr<XMLLoad> control;
+
+  void SetUp() override {
+    root.makeFolder("drive_c");
+    control = std::make_unique<XMLLoad>(platform);
+    control->put_ServerBase(peer.base());
+  }
+
+  void goOffline() { root.write("internet-state", "16"); }
+  void goOnline() { root.write("internet-state", "1"); }
+
+  bool onlineLogin(const std::string& user, const std::string& password, PeerReply reply) {
+    peer.enqueue(std::move(reply));
+    return control->Login(user, password);
+  }
+
+  int loginError(const std::string& user, const std::string& password) {
+    try {
+      control->Login(user, password);
+    } catch (const AutomationError& e) {
+      return e.number();
+    }
+    return 0;
+  }
+};
+
+TEST_F(LoginTest, OnlineSendsTheValuesUnescapedInKeyOrder) {
+  control->put_CompanyID("ACME 1");
+  EXPECT_TRUE(onlineLogin("Jo & Co", "p+w#1 %", PeerReply::xml(successWithLevel("3"))));
+  EXPECT_EQ(peer.lastRequest().method, "POST");
+  EXPECT_EQ(peer.lastRequest().target,
+            "/Bus_ChkComp.asp?Action=Login&Username=Jo%20&%20Co&Pwd=p+w%231%20%&CompanyID=ACME%201&cucumber=73518");
+  EXPECT_EQ(peer.lastRequest().body, "");
+
+  control->put_CompanyID("");
+  onlineLogin("u", "p", PeerReply::xml(successWithLevel("3")));
+  EXPECT_EQ(peer.lastRequest().target, "/Bus_ChkComp.asp?Action=Login&Username=u&Pwd=p&CompanyID=&cucumber=73518");
+}
+
+TEST_F(LoginTest, OnlineSuccessWritesAHashedOwnerOnlyRecordThatReadsBackExactly) {
+  const std::string user = "Ana <J\xC3\xBCrgen> & \xCE\xA9\r\n";  // "<", "&", code page letter, Omega, CR LF
+  const std::string password = "s3cr\xC3\xA9t";
+  EXPECT_TRUE(onlineLogin(user, password, PeerReply::xml(successWithLevel("-7"))));
+  EXPECT_TRUE(control->get_Authenticated());
+  EXPECT_EQ(control->get_LevelNum(), "-7");
+
+  const std::string bytes = root.read(kRecord);
+  const std::string head = "<xml><username>Ana &lt;J\xFCrgen&gt; &amp; &#937;&#13;\n</username><pwd>$y$";
+  EXPECT_EQ(bytes.substr(0, head.size()), head);
+  EXPECT_NE(bytes.find("</pwd><levelNum>-7</levelNum></xml>"), std::string::npos);
+  EXPECT_EQ(bytes.find("s3cr"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat(root.at(kRecord).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A second control, offline, accepts exactly these values and the record's level.
+  goOffline();
+  XMLLoad offline(platform);
+  EXPECT_FALSE(offline.Login(user, password + " "));
+  EXPECT_FALSE(offline.Login("Ana <J\xC3\xBCrgen> & \xCE\xA9\n", password));
+  EXPECT_TRUE(offline.Login(user, password));
+  EXPECT_TRUE(offline.get_Authenticated());
+  EXPECT_EQ(offline.get_LevelNum(), "-7");
+}
+
+TEST_F(LoginTest, OnlineSuccessReplacesTheRecordAndFailureLeavesItUntouched) {
+  ASSERT_TRUE(onlineLogin("first", "one", PeerReply::xml(successWithLevel("1"))));
+  ASSERT_TRUE(onlineLogin("second", "two", PeerReply::xml(successWithLevel("2"))));
+  const std::string record = root.read(kRecord);
+  EXPECT_NE(record.find("<username>second</username>"), std::string::npos);
+  EXPECT_EQ(record.find("first"), std::string::npos);
+
+  EXPECT_FALSE(onlineLogin("second", "wrong",
+                           PeerReply::xml("<xml><status ErrNumber=\"12\" ErrDesc=\"Bad password\">Failure</status></xml>")));
+  EXPECT_FALSE(control->get_Authenticated());
+  EXPECT_EQ(control->get_ErrorNumber(), 12);
+  EXPECT_EQ(control->get_ErrorDesc(), "Bad password");
+  EXPECT_EQ(control->get_LevelNum(), "2");
+  EXPECT_EQ(root.read(kRecord), record);
+
+  // Only the last online user gets in offline; the level is the record's.
+  goOffline();
+  EXPECT_FALSE(control->Login("first", "one"));
+  EXPECT_TRUE(control->Login("second", "two"));
+  EXPECT_EQ(control->get_LevelNum(), "2");
+}
+
+TEST_F(LoginTest, OnlineBadLevelChangesNothing) {
+  ASSERT_TRUE(onlineLogin("keep", "me", PeerReply::xml(successWithLevel("4"))));
+  const std::string record = root.read(kRecord);
+  struct Case {
+    std::string reply;
+    int error;
+  };
+  const std::vector<Case> cases = {{"<xml><status>Success</status></xml>", 94},
+                                   {successWithLevel("high"), 13},
+                                   {successWithLevel("40000"), 6}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    control->put_Authenticated(false);
+    peer.enqueue(PeerReply::xml(c.reply));
+    EXPECT_EQ(loginError("other", "pw"), c.error);
+    EXPECT_FALSE(control->get_Authenticated());
+    EXPECT_EQ(control->get_LevelNum(), "4");
+    EXPECT_EQ(root.read(kRecord), record);
+  }
+}
+
+TEST_F(LoginTest, UnwritableRecordFailsAfterAuthenticatingButBeforeTheLevel) {
+  std::filesystem::remove(root.at("drive_c"));  // the drive's folder is gone
+  peer.enqueue(PeerReply::xml(successWithLevel("5")));
+  EXPECT_EQ(loginError("u", "p"), 76);
+  EXPECT_TRUE(control->get_Authenticated());
+  EXPECT_EQ(control->get_LevelNum(), "0");
+}
+
+TEST_F(LoginTest, OfflineComparesAClearTextRecordCaseSensitively) {
+  root.write(kRecord, "<xml><username>ADMIN</username><pwd>Secret</pwd><levelNum>7</levelNum></xml>");
+  goOffline();
+  control->put_ErrorNumber(33);
+  EXPECT_FALSE(control->Login("admin", "Secret"));
+  EXPECT_FALSE(control->Login("ADMIN", "secret"));
+  EXPECT_FALSE(control->Login("ADMIN", ""));
+  EXPECT_FALSE(control->get_Authenticated());
+  EXPECT_EQ(control->get_LevelNum(), "0");
+  EXPECT_TRUE(control->Login("ADMIN", "Secret"));
+  EXPECT_TRUE(control->get_Authenticated());
+  EXPECT_EQ(control->get_LevelNum(), "7");
+  EXPECT_EQ(control->get_ErrorNumber(), 33);  // offline never touches it
+  EXPECT_EQ(peer.requestCount(), 0u);
+}
+
+TEST_F(LoginTest, OfflineHashedRecordRefusesTheHashItself) {
+  const std::string hash = hashPassword("pw");
+  root.write(kRecord, "<xml><username>u</username><pwd>" + hash + "</pwd><levelNum>1</levelNum></xml>");
+  goOffline();
+  EXPECT_FALSE(control->Login("u", hash));
+  EXPECT_TRUE(control->Login("u", "pw"));
+}
+
+TEST_F(LoginTest, OfflineBrokenRecordsFailWithoutChangingState) {
+  goOffline();
+  control->put_Authenticated(true);
+  EXPECT_EQ(loginError("u", "p"), 91);  // no record at all
+  struct Case {
+    std::string record;
+    int error;
+  };
+  const std::vector<Case> cases = {
+      {"<xml><username>u</username><pwd>p</pwd></xml>", 91},
+      {"<xml><username>u</username><pwd>p</pwd><levelNum>1</levelNum>", 91},
+      {"<other><username>u</username><pwd>p</pwd><levelNum>1</levelNum></other>", 91},
+      {"<xml><username>u</username><pwd>p</pwd><levelNum>one</levelNum></xml>", 13},
+      {"<xml><username>x</username><pwd>y</pwd><levelNum>99999</levelNum></xml>", 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record);
+    root.write(kRecord, c.record);
+    EXPECT_EQ(loginError("u", "p"), c.error);
+    EXPECT_TRUE(control->get_Authenticated());
+    EXPECT_EQ(control->get_LevelNum(), "0");
+  }
+}
+
+}  // namespace
+}  // namespace qmx
