@@ -166,7 +166,6 @@ int runScript(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   CLI::App app{"qmxhost: runs a script of calls against one XMLLoad control.", "qmxhost"};
-  app.footer(kHelpText);
   app.add_option("--root", options.root, "machine root (default $HOME/.qmxprod)");
   app.add_flag("--json", options.json, "write one JSON object per event instead of text lines");
   app.add_option("--connect-timeout", options.connectTimeout, "seconds to wait for a connection (default 60)")
@@ -178,6 +177,8 @@ int main(int argc, char** argv) {
 
   CLI::App* registry = app.add_subcommand("registry", "print the machine root's registry.reg as parsed");
   registry->add_option("--root", options.root, "machine root (default $HOME/.qmxprod)");
+  // Set after the subcommand exists, which would otherwise repeat it.
+  app.footer(kHelpText);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,178 @@
+// Calling the control from a script: argument conversion, dispatch errors, the
+// events each statement prints, and by-reference write-back into variables.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "control/xmlload.h"
+#include "host/dispatch.h"
+#include "host/interpreter.h"
+#include "host/script.h"
+#include "support/fake_platform.h"
+
+namespace qmx::host {
+namespace {
+
+// One control over an empty fake machine, with a script's output captured.
+class ScriptWorld {
+ public:
+  ScriptWorld() : events_(out_, OutputFormat::Text), interpreter_(control_, events_) {}
+
+  // Runs a script; returns the number of statements that failed.
+  int run(const std::string& script) {
+    out_.str("");
+    return interpreter_.runAll(parseScript(script));
+  }
+  std::string output() const { return out_.str(); }
+  Variant variable(const std::string& name) const { return interpreter_.variable(name); }
+  XMLLoad& control() { return control_; }
+
+ private:
+  test::FakePlatform platform_;
+  std::ostringstream out_;
+  EventWriter events_;
+  XMLLoad control_{platform_, [this](const std::string& name) { events_.notify(name); }};
+  Interpreter interpreter_;
+};
+
+TEST(QmxhostDispatch, ByReferenceVariableReceivesTheMembersRewrite) {
+  ScriptWorld w;
+  EXPECT_EQ(w.run("$s = \"a\\x01Kb\"\n"
+                  "$k = 12345\n"
+                  "$r = FileEncodeAndDecode $s $k\n"
+                  "$t = \"p\\x01Kq\"\n"
+                  "$t = FileEncodeAndDecode $t \"key\"\n"),
+            0);
+  EXPECT_EQ(w.output(), "");  // assignments print nothing
+  // The escape pair was resolved into the caller's variable.
+  EXPECT_EQ(w.variable("s"), Variant(std::string("aAb")));
+  // A by-reference argument the member left alone keeps its own type.
+  EXPECT_EQ(w.variable("k"), Variant(std::int16_t{12345}));
+  std::string plain = "aAb";
+  EXPECT_EQ(w.variable("r"), Variant(w.control().FileEncodeAndDecode(plain, "12345")));
+  // When the result goes to the same variable, the result wins over the write-back.
+  plain = "pAq";
+  EXPECT_EQ(w.variable("t"), Variant(w.control().FileEncodeAndDecode(plain, "key")));
+}
+
+TEST(QmxhostDispatch, ByReferenceWriteBackHappensAlsoWhenTheCallFails) {
+  ScriptWorld w;
+  EXPECT_EQ(w.run("$bad = \"x\\x01Ky\"\n"
+                  "$r = \"before\"\n"
+                  "$r = FileEncodeAndDecode $bad \"\"\n"),
+            1);
+  EXPECT_EQ(w.output().rfind("! error 5 ", 0), 0u) << w.output();
+  EXPECT_EQ(w.variable("bad"), Variant(std::string("xAy")));
+  EXPECT_EQ(w.variable("r"), Variant(std::string("before")));
+}
+
+TEST(QmxhostDispatch, DispatchErrorsAreReportedAndTheScriptGoesOn) {
+  ScriptWorld w;
+  EXPECT_EQ(w.run("nosuch\n"
+                  "getKey 1\n"
+                  "FileEncodeAndDecode \"a\"\n"
+                  "FileEncodeAndDecode \"a\" \"b\" \"c\"\n"
+                  "getOffline = True\n"
+                  "LevelNum = \"3\"\n"
+                  "Configured 1\n"
+                  "ChooseInstall Null\n"
+                  "XMLLoad \"x\"\n"
+                  "levelnum\n"),
+            9);
+  EXPECT_EQ(w.output(),
+            "! error 438 \"Object doesn't support this property or method: 'nosuch'\"\n"
+            "! error 450 \"Wrong number of arguments or invalid property assignment: 'getKey'\"\n"
+            "! error 450 \"Wrong number of arguments or invalid property assignment: 'FileEncodeAndDecode'\"\n"
+            "! error 450 \"Wrong number of arguments or invalid property assignment: 'FileEncodeAndDecode'\"\n"
+            "! error 450 \"Wrong number of arguments or invalid property assignment: 'getOffline'\"\n"
+            "! error 383 \"Property 'LevelNum' is read-only\"\n"
+            "! error 450 \"Wrong number of arguments or invalid property assignment: 'Configured'\"\n"
+            "! error 94 \"Invalid use of Null\"\n"
+            "! error 450 \"Wrong number of arguments or invalid property assignment: 'XMLLoad'\"\n"
+            "= \"0\"\n");
+}
+
+TEST(QmxhostDispatch, PropertyWritesConvertTheValueAndPrintOnlyNotifications) {
+  ScriptWorld w;
+  EXPECT_EQ(w.run("errornumber = 2.5\n"
+                  "ErrorNumber\n"
+                  "ErrorNumber = \" 3.5 \"\n"
+                  "ERRORNUMBER\n"
+                  "ErrorNumber = 40000\n"
+                  "ErrorNumber = \"abc\"\n"
+                  "Authenticated = -7\n"
+                  "Authenticated\n"
+                  "InvoicePreprint = \"false\"\n"
+                  "InvoicePreprint\n"
+                  "ErrorDesc = 12.5\n"
+                  "ErrorDesc\n"
+                  "CompanyID = True\n"
+                  "CompanyID\n"
+                  "Location = Null\n"
+                  "Location = \"5\"\n"
+                  "DataPath\n"
+                  "SetOffline 1\n"
+                  "getOffline\n"
+                  "$v = ErrorDesc\n"
+                  "print $v\n"),
+            3);
+  EXPECT_EQ(w.output(),
+            "~ ErrorNumber\n"
+            "= 2\n"  // half to even
+            "~ ErrorNumber\n"
+            "= 4\n"
+            "! error 6 \"Overflow\"\n"
+            "! error 13 \"Type mismatch\"\n"
+            "~ Authenticated\n"
+            "= True\n"
+            "~ InvoicePreprint\n"
+            "= False\n"
+            "~ ErrorDesc\n"
+            "= \"12.5\"\n"
+            "~ CompanyID\n"
+            "= \"True\"\n"
+            "! error 94 \"Invalid use of Null\"\n"
+            "~ Location\n"
+            "~ DataPath\n"
+            "= \"\\\\5\"\n"
+            "= Empty\n"
+            "= True\n"
+            "= \"12.5\"\n");
+}
+
+TEST(QmxhostDispatch, ArgumentConversionsFollowTheRuntime) {
+  EXPECT_EQ(toTextArgument(EmptyValue{}), "");
+  EXPECT_EQ(toTextArgument(false), "False");
+  EXPECT_EQ(toTextArgument(std::int32_t{-70000}), "-70000");
+  EXPECT_THROW(toTextArgument(XmlDocument{}), AutomationError);
+
+  EXPECT_TRUE(toBooleanArgument(0.25));
+  EXPECT_FALSE(toBooleanArgument(std::string("0")));
+  EXPECT_TRUE(toBooleanArgument(std::string("TRUE")));
+  EXPECT_FALSE(toBooleanArgument(EmptyValue{}));
+
+  EXPECT_EQ(toIntegerArgument(true), -1);
+  EXPECT_EQ(toIntegerArgument(-2.5), -2);
+  EXPECT_EQ(toIntegerArgument(std::int32_t{32767}), 32767);
+  EXPECT_EQ(toLongArgument(2147483647.4), 2147483647);
+
+  const auto errorOf = [](auto&& f) {
+    try {
+      f();
+    } catch (const AutomationError& e) {
+      return e.number();
+    }
+    return 0;
+  };
+  EXPECT_EQ(errorOf([] { toBooleanArgument(NullValue{}); }), 94);
+  EXPECT_EQ(errorOf([] { toBooleanArgument(std::string("yes")); }), 13);
+  EXPECT_EQ(errorOf([] { toIntegerArgument(std::int32_t{32768}); }), 6);
+  EXPECT_EQ(errorOf([] { toIntegerArgument(-32768.5); }), 0);  // rounds to -32768
+  EXPECT_EQ(errorOf([] { toIntegerArgument(-32769.0); }), 6);
+  EXPECT_EQ(errorOf([] { toLongArgument(2147483648.0); }), 6);
+  EXPECT_EQ(errorOf([] { toLongArgument(XmlDocument{}); }), 13);
+  EXPECT_EQ(errorOf([] { toIntegerArgument(NullValue{}); }), 94);
+}
+
+}  // namespace
+}  // namespace qmx::host

@@ -1,0 +1,89 @@
+// How qmxhost shows values and events: the quoted form must read back through
+// the script parser unchanged, and the JSON form must stay valid JSON.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "host/event_writer.h"
+#include "host/script.h"
+#include "host/value_text.h"
+#include "platform/codepage.h"
+
+namespace qmx::host {
+namespace {
+
+std::string parsedBack(const std::string& quoted) {
+  return std::get<std::string>(parseScript("print " + quoted).at(0).arguments.at(0).literal);
+}
+
+TEST(QmxhostOutput, QuotedTextReadsBackThroughTheParser) {
+  std::string every;
+  for (char32_t cp = 0; cp < 0x300; ++cp) appendUtf8(every, cp);
+  for (char32_t cp : {U'\u20AC', U'\uFFFD', U'\U0001F600', U'\U0010FFFF'}) appendUtf8(every, cp);
+  const std::string quoted = quoteText(every);
+  // Plain ASCII on the line: no raw control character or byte above 0x7E.
+  for (char c : quoted) {
+    EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(static_cast<unsigned char>(c));
+  }
+  EXPECT_EQ(parsedBack(quoted), every);
+
+  EXPECT_EQ(quoteText("a\"b\\c\n\r\t\x01\x7F"), R"("a\"b\\c\n\r\t\x01\x7F")");
+  EXPECT_EQ(quoteText("\xC3\xA9\xE2\x82\xAC"), R"("\xE9\u{20AC}")");
+  // Bytes that are not UTF-8 still show, as the character of their value.
+  EXPECT_EQ(quoteText("x\xFFy\xC3"), R"("x\xFFy\xC3")");
+  EXPECT_EQ(quoteText("\xED\xA0\x80"), R"("\xED\xA0\x80")");  // an encoded surrogate
+}
+
+TEST(QmxhostOutput, FormatsEachKindOfValue) {
+  EXPECT_EQ(formatValue(EmptyValue{}), "Empty");
+  EXPECT_EQ(formatValue(NullValue{}), "Null");
+  EXPECT_EQ(formatValue(XmlDocument{}), "Nothing");
+  EXPECT_EQ(formatValue(true), "True");
+  EXPECT_EQ(formatValue(false), "False");
+  EXPECT_EQ(formatValue(std::int16_t{-5}), "-5");
+  EXPECT_EQ(formatValue(std::int32_t{70000}), "70000");
+  EXPECT_EQ(formatValue(0.1), "0.1");
+  EXPECT_EQ(formatValue(std::string("C:\\Data\\12")), R"("C:\\Data\\12")");
+  const XmlDocument doc = parseXmlDocument(R"(<xml><status a="1">Success</status></xml>)");
+  EXPECT_EQ(formatValue(doc), R"(xml "<xml><status a=\"1\">Success</status></xml>")");
+  // A document that could not be parsed is still a document, not Nothing.
+  EXPECT_EQ(formatValue(parseXmlDocument("<broken")), R"(xml "")");
+}
+
+TEST(QmxhostOutput, WritesOneLinePerEventAsTextOrJson) {
+  std::ostringstream text;
+  std::ostringstream json;
+  EventWriter t(text, OutputFormat::Text);
+  EventWriter j(json, OutputFormat::Json);
+  for (EventWriter* w : {&t, &j}) {
+    w->notify("DataPath");
+    w->messageBox("Line 1\nLine \"2\"");
+    w->result(std::string("tab\there \xC3\xA9\x01\xFF"));
+    w->result(std::int32_t{40000});
+    w->result(XmlDocument{});
+    w->result(true);
+    w->error(5, "Invalid procedure call or argument", 4);
+    w->error(13, "Type mismatch", 0);
+  }
+  EXPECT_EQ(text.str(),
+            "~ DataPath\n"
+            "! msgbox \"Line 1\\nLine \\\"2\\\"\"\n"
+            "= \"tab\\there \\xE9\\x01\\xFF\"\n"
+            "= 40000\n"
+            "= Nothing\n"
+            "= True\n"
+            "! error 5 \"Invalid procedure call or argument\"\n"
+            "! error 13 \"Type mismatch\"\n");
+  EXPECT_EQ(json.str(),
+            "{\"event\":\"notify\",\"name\":\"DataPath\"}\n"
+            "{\"event\":\"msgbox\",\"text\":\"Line 1\\nLine \\\"2\\\"\"}\n"
+            "{\"event\":\"result\",\"type\":\"Text\",\"value\":\"tab\\there \xC3\xA9\\u0001\xC3\xBF\"}\n"
+            "{\"event\":\"result\",\"type\":\"Long\",\"value\":40000}\n"
+            "{\"event\":\"result\",\"type\":\"Nothing\",\"value\":null}\n"
+            "{\"event\":\"result\",\"type\":\"Boolean\",\"value\":true}\n"
+            "{\"event\":\"error\",\"number\":5,\"description\":\"Invalid procedure call or argument\",\"line\":4}\n"
+            "{\"event\":\"error\",\"number\":13,\"description\":\"Type mismatch\"}\n");
+}
+
+}  // namespace
+}  // namespace qmx::host

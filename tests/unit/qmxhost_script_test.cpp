@@ -1,0 +1,132 @@
+// The script language: statement forms, literals, escapes and the errors that
+// stop a script before anything runs.
+#include <gtest/gtest.h>
+
+#include "host/script.h"
+
+namespace qmx::host {
+namespace {
+
+Variant literalOf(const std::string& valueText) {
+  const auto st = parseScript("print " + valueText);
+  EXPECT_EQ(st.size(), 1u);
+  return st.at(0).arguments.at(0).literal;
+}
+
+TEST(QmxhostScript, ParsesEveryStatementFormWithItsLineNumber) {
+  const auto st = parseScript(
+      "\xEF\xBB\xBF# a comment\r\n"
+      "\r\n"
+      "  getKey\r\n"
+      "Login \"demo\"   \"pw\"\r\n"
+      "ServerBase = \"http://h/\"\n"
+      "$k = getKey\n"
+      "\t# an indented comment\n"
+      "$copy = $K\n"
+      "PRINT $copy\n"
+      "XMLLoad $copy \"f.xml\"");
+  ASSERT_EQ(st.size(), 7u);
+  EXPECT_EQ(st[0].kind, StatementKind::Invoke);
+  EXPECT_EQ(st[0].member, "getKey");
+  EXPECT_TRUE(st[0].target.empty());
+  EXPECT_EQ(st[0].line, 3);
+
+  EXPECT_EQ(st[1].member, "Login");
+  ASSERT_EQ(st[1].arguments.size(), 2u);
+  EXPECT_EQ(std::get<std::string>(st[1].arguments[1].literal), "pw");
+
+  EXPECT_EQ(st[2].kind, StatementKind::PropertyWrite);
+  EXPECT_EQ(st[2].member, "ServerBase");
+  EXPECT_EQ(std::get<std::string>(st[2].arguments.at(0).literal), "http://h/");
+
+  EXPECT_EQ(st[3].kind, StatementKind::Invoke);
+  EXPECT_EQ(st[3].target, "k");
+  EXPECT_TRUE(st[3].arguments.empty());
+
+  // Variables ignore letter case, as member names do.
+  EXPECT_EQ(st[4].kind, StatementKind::SetVariable);
+  EXPECT_TRUE(st[4].arguments.at(0).isVariable);
+  EXPECT_EQ(variableKey(st[4].arguments.at(0).variable), "k");
+  EXPECT_EQ(st[4].line, 8);
+
+  EXPECT_EQ(st[5].kind, StatementKind::Print);
+  EXPECT_EQ(st[6].line, 10);
+  EXPECT_TRUE(st[6].arguments.at(0).isVariable);
+}
+
+TEST(QmxhostScript, DecodesEveryEscapeToUtf8) {
+  EXPECT_EQ(std::get<std::string>(literalOf(R"("a\\b\"c\nd\re\tf")")), "a\\b\"c\nd\re\tf");
+  // \xHH is the character U+00HH, not the byte: \xE9 is e-acute in UTF-8.
+  EXPECT_EQ(std::get<std::string>(literalOf(R"("\x41\x01\xe9\xFF")")), "A\x01\xC3\xA9\xC3\xBF");
+  EXPECT_EQ(std::get<std::string>(literalOf(R"("\u{20AC}\u{1f600}\u{0}")")),
+            std::string("\xE2\x82\xAC\xF0\x9F\x98\x80") + std::string(1, '\0'));
+  EXPECT_EQ(std::get<std::string>(literalOf("\"raw \xC3\xA9 # kept\"")), "raw \xC3\xA9 # kept");
+  EXPECT_EQ(std::get<std::string>(literalOf("\"\"")), "");
+}
+
+TEST(QmxhostScript, TypesLiteralsLikeAScriptEngine) {
+  EXPECT_EQ(literalOf("0"), Variant(std::int16_t{0}));
+  EXPECT_EQ(literalOf("32767"), Variant(std::int16_t{32767}));
+  EXPECT_EQ(literalOf("-32768"), Variant(std::int16_t{-32768}));
+  EXPECT_EQ(literalOf("32768"), Variant(std::int32_t{32768}));
+  EXPECT_EQ(literalOf("-2147483648"), Variant(std::int32_t{-2147483647 - 1}));
+  EXPECT_EQ(literalOf("2147483648"), Variant(2147483648.0));
+  EXPECT_EQ(literalOf("1.5"), Variant(1.5));
+  EXPECT_EQ(literalOf("-2e3"), Variant(-2000.0));
+  EXPECT_EQ(literalOf("true"), Variant(true));
+  EXPECT_EQ(literalOf("FALSE"), Variant(false));
+  EXPECT_EQ(literalOf("Empty"), Variant(EmptyValue{}));
+  EXPECT_EQ(literalOf("null"), Variant(NullValue{}));
+}
+
+TEST(QmxhostScript, RejectsMalformedLinesNamingTheLine) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"print \"unclosed", "not closed"},
+      {"print \"ends in backslash\\", "not closed"},
+      {"print \"\\q\"", "unknown escape"},
+      {"print \"\\x4\"", "two hex digits"},
+      {"print \"\\u{110000}\"", "not a Unicode character"},
+      {"print \"\\u{D800}\"", "not a Unicode character"},
+      {"print \"\\u{}\"", "hex digits"},
+      {"print \"\\u20AC\"", "hex digits"},
+      {"Login demo \"pw\"", "must be quoted"},
+      {"Login \"a\"\"b\"", "after a quoted text"},
+      {"Login \"a\",\"b\"", "after a quoted text"},
+      {"$x", "expected \"=\""},
+      {"$ = 1", "variable name"},
+      {"$x =", "expected"},
+      {"$x = 1 2", "only one value"},
+      {"ServerBase = \"a\" \"b\"", "only one value"},
+      {"ServerBase = getKey", "must be quoted"},
+      {"print", "expected a value"},
+      {"12", "a statement starts with"},
+      {"True", "a statement starts with"},
+      {"= 1", "a statement starts with"},
+      {"print 1.", "digits after"},
+      {"print 1e", "exponent"},
+      {"print 1e999", "out of range"},
+      {"print $never", "$never is used before"},
+      {"$x = $x", "$x is used before"},
+      {"print \"\xC3\"", "not valid UTF-8"},
+  };
+  for (const auto& [line, expected] : cases) {
+    // A good line first, so that the error must name line 3, not the first line.
+    const std::string script = "getKey\n\n" + line + "\ngetKey\n";
+    try {
+      parseScript(script);
+      ADD_FAILURE() << "accepted: " << line;
+    } catch (const ScriptError& e) {
+      EXPECT_EQ(e.line(), 3) << line;
+      EXPECT_NE(e.message().find(expected), std::string::npos) << line << " -> " << e.message();
+    }
+  }
+}
+
+TEST(QmxhostScript, VariableIsKnownOnlyAfterTheLineThatAssignsIt) {
+  EXPECT_NO_THROW(parseScript("$a = getKey\nprint $A\n$b = $a\nLogin $b $a"));
+  // An assignment later in the script does not make an earlier use valid.
+  EXPECT_THROW(parseScript("print $a\n$a = 1"), ScriptError);
+}
+
+}  // namespace
+}  // namespace qmx::host
