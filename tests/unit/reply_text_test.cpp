@@ -1,0 +1,40 @@
+// Decoding reply bodies: which character set wins, and that no byte sequence,
+// however broken, gets through as malformed UTF-8.
+#include <gtest/gtest.h>
+
+#include "net/reply_text.h"
+
+namespace qmx {
+namespace {
+
+TEST(ReplyText, DeclaredCharsetIsFoundAmongOtherParameters) {
+  EXPECT_EQ(declaredCharset("text/xml; charset=UTF-8"), "utf-8");
+  EXPECT_EQ(declaredCharset("text/xml;boundary=x; CHARSET = \"Windows-1252\" ;q=1"), "windows-1252");
+  EXPECT_EQ(declaredCharset("text/xml"), "");
+  EXPECT_EQ(declaredCharset("text/xml; charsetx=utf-8"), "");
+  EXPECT_EQ(declaredCharset(""), "");
+}
+
+TEST(ReplyText, DeclaredCharsetWinsOverTheByteOrderMark) {
+  // ISO-8859-1 is read as the code page, so 0x80 is the euro sign.
+  EXPECT_EQ(decodeReplyText("\x80", "text/xml; charset=iso-8859-1"), "\xE2\x82\xAC");
+  EXPECT_EQ(decodeReplyText("\xEF\xBB\xBFx", "text/xml; charset=utf-8"), "x");
+  EXPECT_EQ(decodeReplyText("\xEF\xBB\xBFx", ""), "x");
+  EXPECT_EQ(decodeReplyText(std::string("\xFE\xFF\0A\0\xE9", 6), ""), "A\xC3\xA9");
+  EXPECT_EQ(decodeReplyText(std::string("A\0", 2), "text/plain; charset=utf-16le"), "A");
+  // Cut-off and impossible sequences in a declared character set are replaced, not fatal.
+  EXPECT_EQ(decodeReplyText(std::string("A\0B", 3), "text/plain; charset=utf-16le"), "A\xEF\xBF\xBD");
+}
+
+TEST(ReplyText, MalformedUtf8BecomesReplacementCharacters) {
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(repairUtf8("ok \xC3\xA9 \xF0\x9F\x98\x80"), "ok \xC3\xA9 \xF0\x9F\x98\x80");
+  EXPECT_EQ(repairUtf8("\xC0\xAF"), r + r);              // overlong
+  EXPECT_EQ(repairUtf8("\xED\xA0\x80"), r + r + r);      // surrogate
+  EXPECT_EQ(repairUtf8("\xF4\x90\x80\x80"), r + r + r + r);  // above U+10FFFF
+  EXPECT_EQ(repairUtf8("a\xE2\x82"), "a" + r + r);       // cut off at the end
+  EXPECT_EQ(repairUtf8("\x80z"), r + "z");               // stray continuation byte
+}
+
+}  // namespace
+}  // namespace qmx
