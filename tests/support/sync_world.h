@@ -27,6 +27,7 @@ struct SyncWorld {
   RecordingPeer peer;
 
   SyncWorld() {
+    root.makeFolder("drive_c");  // the drive exists; the data directory not yet
     root.writeRegistryUtf16(
         "Windows Registry Editor Version 5.00\n\n"
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop]\n@=\"A&B Co\"\n\n"

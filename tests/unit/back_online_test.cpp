@@ -1,0 +1,158 @@
+// BackOnline: saved transactions posted in listing order, each deleted only
+// once the server confirms it, and what the user or the host hears on failure.
+#include <gtest/gtest.h>
+
+#include "platform/automation_error.h"
+#include "support/fake_platform.h"
+#include "support/sync_world.h"
+
+namespace qmx {
+namespace {
+
+using test::PeerReply;
+using test::SyncWorld;
+
+std::string transaction(const std::string& screen, const std::string& payload) {
+  return "<xml><rs:data Screen=\"" + screen + "\"><z:row v=\"" + payload + "\"/></rs:data></xml>";
+}
+
+const char* const kSuccess = "<xml><status>Success</status></xml>";
+
+struct SavedWork : SyncWorld {
+  SavedWork() {
+    putDataFile("SavedFiles/a.xml", transaction("S 1&x", "caf\xE9"));
+    putDataFile("SavedFiles/b.xml", transaction("S2", "two"));
+    putDataFile("SavedFiles/c.xml", transaction("S3", "three"));
+    putDataFile("SavedFiles/data/d.xml", transaction("D", "never"));
+    putDataFile("SavedFiles/style/s.xml", transaction("Y", "never"));
+  }
+  std::vector<std::string> waiting() const {
+    std::vector<std::string> names;
+    for (const char* n : {"a.xml", "b.xml", "c.xml"}) {
+      if (hasDataFile(std::string("SavedFiles/") + n)) names.push_back(n);
+    }
+    return names;
+  }
+};
+
+TEST(BackOnline, PostsEveryConfirmedFileInListingOrderAndDeletesIt) {
+  SavedWork w;
+  w.peer.setDefault(PeerReply::xml(kSuccess));
+  w.control->BackOnline();
+
+  const auto requests = w.peer.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, "/processForms.asp?pageID=S%201&x&CompanyID=A&B%20Co&Action=Save");
+  // The parser's serialisation of the file, as UTF-8.
+  EXPECT_EQ(requests[0].body, transaction("S 1&amp;x", "caf\xC3\xA9"));
+  EXPECT_EQ(requests[1].target, "/processForms.asp?pageID=S2&CompanyID=A&B%20Co&Action=Save");
+  EXPECT_EQ(requests[2].body, transaction("S3", "three"));
+  EXPECT_TRUE(w.waiting().empty());
+  EXPECT_TRUE(w.hasDataFile("SavedFiles/data/d.xml"));
+  EXPECT_TRUE(w.hasDataFile("SavedFiles/style/s.xml"));
+  EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(BackOnline, UnconfirmedPostStopsTheRunWithMessageZero) {
+  SavedWork w;
+  w.peer.enqueue(PeerReply::xml(kSuccess));
+  w.peer.enqueue(PeerReply::xml("<xml><status ErrNumber=\"4\" ErrDesc=\"no\">Failure</status></xml>"));
+  w.control->BackOnline();
+  EXPECT_EQ(w.peer.requestCount(), 2u);
+  EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
+  EXPECT_EQ(w.messages, std::vector<std::string>{"Error Updating Offline Files - 0"});
+
+  // "success" is not "Success", also for the first file.
+  w.messages.clear();
+  w.peer.enqueue(PeerReply::xml("<xml><status>success</status></xml>"));
+  w.control->BackOnline();
+  EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
+  EXPECT_EQ(w.messages, std::vector<std::string>{"Error Updating Offline Files - 0"});
+}
+
+TEST(BackOnline, FailureBeforeTheFirstSendReachesTheHostAfterItTheUser) {
+  SavedWork w;
+  w.peer.setDefault(PeerReply::xml(kSuccess));
+  // First file without Screen: the host's error, nothing sent, nothing lost.
+  w.putDataFile("SavedFiles/a.xml", "<xml><rs:data><z:row/></rs:data></xml>");
+  try {
+    w.control->BackOnline();
+    ADD_FAILURE() << "no error";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), kInvalidUseOfNull);
+    EXPECT_NE(e.description().find("SavedFiles\\a.xml"), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(w.peer.requestCount(), 0u);
+  EXPECT_TRUE(w.messages.empty());
+  EXPECT_EQ(w.waiting().size(), 3u);
+
+  // Second file without Screen, third not XML at all: message 94 after the first went.
+  w.putDataFile("SavedFiles/a.xml", transaction("S1", "one"));
+  w.putDataFile("SavedFiles/b.xml", "<xml><rs:data><z:row/></rs:data></xml>");
+  w.control->BackOnline();
+  EXPECT_EQ(w.messages, std::vector<std::string>{"Error Updating Offline Files - 94"});
+  EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
+
+  w.messages.clear();
+  w.putDataFile("SavedFiles/b.xml", transaction("S2", "two"));
+  w.putDataFile("SavedFiles/c.xml", "not xml");
+  w.control->BackOnline();
+  EXPECT_EQ(w.messages, std::vector<std::string>{"Error Updating Offline Files - 91"});
+  EXPECT_EQ(w.waiting(), std::vector<std::string>{"c.xml"});
+}
+
+TEST(BackOnline, DroppedConnectionLosesNothing) {
+  SavedWork w;
+  w.peer.enqueue(PeerReply::xml(kSuccess));
+  // The transport retries a dropped reused connection once: drop every answer.
+  w.peer.setDefault(PeerReply::close());
+  w.control->BackOnline();
+  ASSERT_EQ(w.messages.size(), 1u);
+  EXPECT_EQ(w.messages[0].rfind("Error Updating Offline Files - -", 0), 0u) << w.messages[0];
+  EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
+
+  // A reply that is an error page after a confirmed post: 91, the file stays.
+  w.messages.clear();
+  w.peer.setDefault(PeerReply::page(500, "Server Error", "text/html", "<html><p>oops</html>"));
+  w.peer.enqueue(PeerReply::xml(kSuccess));
+  w.control->BackOnline();
+  EXPECT_EQ(w.messages, std::vector<std::string>{"Error Updating Offline Files - 91"});
+  EXPECT_EQ(w.waiting(), std::vector<std::string>{"c.xml"});
+
+  // The very first send failing is the host's error; no message.
+  w.messages.clear();
+  w.peer.setDefault(PeerReply::close());
+  w.control->put_ServerBase("http://127.0.0.1:1/");
+  EXPECT_THROW(w.control->BackOnline(), AutomationError);
+  EXPECT_TRUE(w.messages.empty());
+  EXPECT_EQ(w.waiting(), std::vector<std::string>{"c.xml"});
+}
+
+TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
+  test::FakePlatform fake;
+  fake.addFolder("C:\\D");
+  XMLLoad control(fake);
+  control.put_DataPath("C:\\D");
+  fake.setHttpHandler([](const HttpRequest&) { return HttpReply{200, "text/xml", kSuccess}; });
+  control.BackOnline();
+  EXPECT_TRUE(fake.folderExists("C:\\D\\SavedFiles"));
+  EXPECT_TRUE(fake.httpRequests.empty());
+
+  fake.putFile("C:\\D\\SavedFiles\\a.xml", transaction("S1", "x"));
+  fake.putFile("C:\\D\\SavedFiles\\b.xml", transaction("S2", "y"));
+  fake.setReadOnly("C:\\D\\SavedFiles\\a.xml");
+  control.BackOnline();
+  EXPECT_EQ(fake.messageBoxes, std::vector<std::string>{"Error Updating Offline Files - 70"});
+  EXPECT_EQ(fake.httpRequests.size(), 1u);
+  EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\a.xml"));
+  EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\b.xml"));
+
+  // Without a data directory the host hears of it.
+  control.put_DataPath("C:\\Missing");
+  EXPECT_THROW(control.BackOnline(), AutomationError);
+  EXPECT_EQ(fake.messageBoxes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qmx
