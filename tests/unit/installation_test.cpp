@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "control/xmlload.h"
+#include "support/fake_platform.h"
+
+namespace qmx {
+namespace {
+
+using test::FakePlatform;
+using test::kSettingsRootPath;
+using Names = std::vector<std::string>;
+
+const std::string kRoot(kSettingsRootPath);
+const std::string kIdA = "{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}";
+const std::string kIdB = "{BBBBBBBB-BBBB-BBBB-BBBB-BBBBBBBBBBBB}";
+
+// A control whose notifications are recorded, each with the DataPath it saw.
+struct Watched {
+  // The control is made in the body: during its start-up the pointer is still null.
+  explicit Watched(Platform& platform) {
+    control = std::make_unique<XMLLoad>(platform, [this](const std::string& name) {
+      names.push_back(name);
+      if (name == "DataPath" && control) dataPaths.push_back(control->get_DataPath());
+    });
+  }
+  Names names;
+  Names dataPaths;
+  std::unique_ptr<XMLLoad> control;
+};
+
+TEST(Startup, NoInstallationLeavesTheControlUnconfigured) {
+  FakePlatform platform;
+  Watched w(platform);
+  XMLLoad& c = *w.control;
+  EXPECT_FALSE(c.startupError());
+  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "Location", "DataPath"}));
+  EXPECT_EQ(c.get_Configured(), "False");
+  EXPECT_EQ(c.get_Location(), 0);
+  EXPECT_EQ(c.get_CompanyID(), "");
+  EXPECT_EQ(c.get_DataPath(), "\\0");
+  EXPECT_FALSE(c.get_Authenticated());
+  EXPECT_EQ(c.get_ServerBase(), kDefaultServerBase);
+  EXPECT_EQ(c.get_LevelNum(), "0");
+}
+
+TEST(Startup, OneInstallationIsChosenAtOnce) {
+  FakePlatform platform;
+  platform.addInstallation(kIdA, "ACME", "12", "4711", "True", "C:\\Data");
+  Watched w(platform);
+  XMLLoad& c = *w.control;
+  EXPECT_FALSE(c.startupError());
+  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "CompanyID", "Location", "DataPath",
+                            "InvoicePreprint", "DataPath"}));
+  EXPECT_EQ(c.get_Configured(), "True");
+  EXPECT_EQ(c.get_CompanyID(), "ACME");
+  EXPECT_EQ(c.get_Location(), 12);
+  EXPECT_TRUE(c.get_InvoicePreprint());
+  EXPECT_EQ(c.get_DataPath(), "C:\\Data\\12");
+}
+
+TEST(Startup, TwoInstallationsWaitForTheHostsChoice) {
+  FakePlatform platform;
+  platform.addInstallation(kIdB, "B", "2", "2", "0", "C:\\B");
+  platform.addInstallation(kIdA, "A", "1", "1", "0", "C:\\A");
+  Watched w(platform);
+  XMLLoad& c = *w.control;
+  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "CompanyID"}));
+  EXPECT_EQ(c.get_Configured(), "Multi");
+  EXPECT_EQ(c.get_CompanyID(), kIdA + ";" + kIdB);
+  EXPECT_EQ(c.get_Location(), 0);
+  EXPECT_EQ(c.get_DataPath(), "");
+
+  // Writing Location now looks for an installation named by the whole list.
+  c.put_Location(3);
+  EXPECT_EQ(c.get_DataPath(), "\\3");
+
+  c.ChooseInstall(kIdB);
+  EXPECT_EQ(c.get_Configured(), "True");
+  EXPECT_EQ(c.get_CompanyID(), "B");
+  EXPECT_EQ(c.get_DataPath(), "C:\\B\\2");
+}
+
+TEST(Startup, SingleInstallationThatDoesNotConvertEndsTheStartUpThere) {
+  FakePlatform platform;
+  platform.addInstallation(kIdA, "ACME", std::nullopt, "1", "True", "C:\\Data");
+  Watched w(platform);
+  XMLLoad& c = *w.control;
+  ASSERT_TRUE(c.startupError());
+  EXPECT_EQ(c.startupError()->number(), kTypeMismatch);
+  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "CompanyID"}));
+  EXPECT_EQ(c.get_Configured(), "True");
+  EXPECT_EQ(c.get_CompanyID(), "ACME");
+  EXPECT_EQ(c.get_ServerBase(), kDefaultServerBase);
+}
+
+TEST(ChooseInstall, InvoicePreprintThatIsNoBooleanFailsAfterLocationAndMachineNumber) {
+  FakePlatform platform;
+  platform.addInstallation(kIdA, kIdA, " 7.5 ", "99", "yes", "C:\\Data\\");
+  Watched w(platform);
+  XMLLoad& c = *w.control;
+  ASSERT_TRUE(c.startupError());
+  EXPECT_EQ(c.startupError()->number(), kTypeMismatch);
+  // The Location write already derived DataPath, with the doubled separator
+  // that a data root ending in "\" gives.
+  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "CompanyID", "Location", "DataPath"}));
+  EXPECT_EQ(c.get_Location(), 8);
+  EXPECT_EQ(c.get_DataPath(), "C:\\Data\\\\8");
+  EXPECT_FALSE(c.get_InvoicePreprint());
+
+  // A machine number that does not convert stops before InvoicePreprint is read.
+  platform.setRegistryString(kRoot + kIdA + "\\InvoicePreprint", "", "-1");
+  platform.setRegistryString(kRoot + kIdA + "\\iKey", "", "abc");
+  w.names.clear();
+  try {
+    c.ChooseInstall(kIdA);
+    FAIL() << "no error";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), kTypeMismatch);
+  }
+  EXPECT_EQ(w.names, (Names{"Configured", "CompanyID", "Location", "DataPath"}));
+  EXPECT_FALSE(c.get_InvoicePreprint());
+}
+
+TEST(ChooseInstall, ConvertsEachSettingAndReportsItsError) {
+  FakePlatform platform;
+  platform.addRegistryKey(kRoot);
+  XMLLoad c(platform);
+  const auto chooseWith = [&](const char* location, const char* preprint) {
+    platform.addInstallation(kIdA, "ACME", location, "1", preprint, "C:\\D");
+    try {
+      c.ChooseInstall(kIdA);
+      return 0;
+    } catch (const AutomationError& e) {
+      return static_cast<int>(e.number());
+    }
+  };
+  for (const char* yes : {"True", "true", "-1", "1"}) {
+    c.put_InvoicePreprint(false);
+    EXPECT_EQ(chooseWith("7", yes), 0);
+    EXPECT_TRUE(c.get_InvoicePreprint()) << yes;
+  }
+  for (const char* no : {"False", "0"}) {
+    c.put_InvoicePreprint(true);
+    EXPECT_EQ(chooseWith("7", no), 0);
+    EXPECT_FALSE(c.get_InvoicePreprint()) << no;
+  }
+  EXPECT_EQ(chooseWith(" 7 ", "0"), 0);
+  EXPECT_EQ(c.get_Location(), 7);
+  EXPECT_EQ(chooseWith("6.5", "0"), 0);
+  EXPECT_EQ(c.get_Location(), 6);
+  EXPECT_EQ(chooseWith("40000", "0"), kOverflow);
+  EXPECT_EQ(c.get_Location(), 6);
+
+  // An identifier that names no installation empties CompanyID, then fails.
+  EXPECT_THROW(c.ChooseInstall(kIdB), AutomationError);
+  EXPECT_EQ(c.get_Configured(), "True");
+  EXPECT_EQ(c.get_CompanyID(), "");
+}
+
+TEST(ChooseInstall, DataPathComesFinallyFromTheKeyNamedByTheArgument) {
+  FakePlatform platform;
+  // The installation's company identifier names another key with its own data root.
+  platform.addInstallation(kIdA, kIdB, "12", "1", "0", "C:\\FromArgument");
+  platform.setRegistryString(kRoot + kIdB + "\\DataPath", "", "D:\\FromCompany");
+  Watched w(platform);
+  XMLLoad& c = *w.control;
+  w.names.clear();
+  w.dataPaths.clear();
+  c.ChooseInstall(kIdA);
+  EXPECT_EQ(w.names, (Names{"Configured", "CompanyID", "Location", "DataPath", "InvoicePreprint", "DataPath"}));
+  EXPECT_EQ(w.dataPaths, (Names{"D:\\FromCompany\\12", "C:\\FromArgument\\12"}));
+
+  // A later Location write derives it from the company identifier's key, and
+  // always notifies both, even for the same value.
+  w.names.clear();
+  c.put_Location(12);
+  c.put_Location(12);
+  EXPECT_EQ(w.names, (Names{"Location", "DataPath", "Location", "DataPath"}));
+  EXPECT_EQ(c.get_DataPath(), "D:\\FromCompany\\12");
+}
+
+TEST(Location, EmptyCompanyIdLooksNowhereUsable) {
+  FakePlatform platform;
+  // Even a DataPath key right under the settings root is not found through the
+  // doubled separator that an empty company identifier leaves.
+  platform.setRegistryString(kRoot + "DataPath", "", "C:\\Root");
+  platform.setRegistryString(kRoot + kIdA, "", "");  // one installation, no settings
+  XMLLoad c(platform);
+  c.put_CompanyID("");
+  c.put_Location(5);
+  EXPECT_EQ(c.get_DataPath(), "\\5");
+  c.put_Location(-3);
+  EXPECT_EQ(c.get_DataPath(), "\\-3");
+}
+
+TEST(Properties, WritesNotifyEvenWhenUnchangedButServerBaseNeverDoes) {
+  FakePlatform platform;
+  Watched w(platform);
+  XMLLoad& c = *w.control;
+  w.names.clear();
+  c.put_Configured("False");
+  c.put_Configured("False");
+  c.put_ErrorNumber(0);
+  c.put_ErrorDesc("");
+  EXPECT_EQ(w.names, (Names{"Configured", "Configured", "ErrorNumber", "ErrorDesc"}));
+
+  w.names.clear();
+  c.put_ServerBase("  http://host:1/app  ");
+  EXPECT_EQ(c.get_ServerBase(), "http://host:1/app/");
+  c.put_ServerBase(" http://host:1/ ");
+  EXPECT_EQ(c.get_ServerBase(), "http://host:1/");
+  c.put_ServerBase("   ");
+  EXPECT_EQ(c.get_ServerBase(), "/");
+  c.put_ServerBase("");
+  EXPECT_EQ(c.get_ServerBase(), "/");
+  c.put_ServerBase("\thttp://h\t");  // only spaces are trimmed
+  EXPECT_EQ(c.get_ServerBase(), "\thttp://h\t/");
+  EXPECT_TRUE(w.names.empty());
+}
+
+TEST(Startup, AnyFailedRegistryReadEndsCleanly) {
+  FakePlatform inner;
+  inner.addInstallation(kIdA, "ACME", "12", "4711", "True", "C:\\Data");
+  test::FaultyPlatform counting(inner);
+  XMLLoad reference(counting);
+  const std::size_t calls = counting.calls();
+  ASSERT_GT(calls, 5u);
+  for (std::size_t n = 1; n <= calls; ++n) {
+    test::FaultyPlatform faulty(inner);
+    faulty.failAt(n);
+    XMLLoad c(faulty);
+    EXPECT_EQ(faulty.faultsInjected(), 1u) << n;
+    // A missing setting reads as empty text: either it is allowed to be empty
+    // (CompanyID, DataPath) or it fails to convert with a type mismatch.
+    if (c.startupError()) {
+      EXPECT_EQ(c.startupError()->number(), kTypeMismatch) << n;
+    } else {
+      EXPECT_EQ(c.get_Configured(), n == 1 ? "False" : "True") << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qmx
