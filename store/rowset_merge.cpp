@@ -36,6 +36,14 @@ void forEachElementNamed(const pugi::xml_node& root, std::string_view name, Fn&&
   }
 }
 
+// True when a row holds further rows inside it (rare, but they must not be
+// left in the index when their row is replaced).
+bool holdsRows(const pugi::xml_node& row) {
+  return static_cast<bool>(row.find_node([](const pugi::xml_node& n) {
+    return n.type() == pugi::node_element && std::string_view(n.name()) == "z:row";
+  }));
+}
+
 }  // namespace
 
 std::optional<double> rowKeyNumber(std::string_view text) {
@@ -107,10 +115,14 @@ void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_
   // One pass over the local copy: the first row of every numeric key, and the
   // first rs:data, which receives new rows.
   std::unordered_map<double, pugi::xml_node> firstRowOfKey;
-  forEachElementNamed(local, "z:row", [&](const pugi::xml_node& row) {
-    const std::optional<double> number = rowKeyNumber(row.attribute("iKey").value());
-    if (number) firstRowOfKey.try_emplace(*number, row);
-  });
+  const auto indexRows = [&] {
+    firstRowOfKey.clear();
+    forEachElementNamed(local, "z:row", [&](const pugi::xml_node& row) {
+      const std::optional<double> number = rowKeyNumber(row.attribute("iKey").value());
+      if (number) firstRowOfKey.try_emplace(*number, row);
+    });
+  };
+  indexRows();
   pugi::xml_node firstData = local.find_node([](const pugi::xml_node& n) {
     return n.type() == pugi::node_element && std::string_view(n.name()) == "rs:data";
   });
@@ -128,12 +140,17 @@ void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_
     if (hit == firstRowOfKey.end()) {
       // A later reply row with the same key must replace this one, as it would
       // if the local copy were searched afresh for every row.
-      firstRowOfKey.emplace(row.key, firstData.append_copy(row.node));
+      const pugi::xml_node copy = firstData.append_copy(row.node);
+      firstRowOfKey.emplace(row.key, copy);
+      if (holdsRows(copy)) indexRows();
     } else {
       pugi::xml_node parent = hit->second.parent();
-      pugi::xml_node copy = parent.insert_copy_before(row.node, hit->second);
+      const pugi::xml_node copy = parent.insert_copy_before(row.node, hit->second);
+      // Rows nested in a row come and go with it; the index must not keep them.
+      const bool nested = holdsRows(hit->second) || holdsRows(copy);
       parent.remove_child(hit->second);
       hit->second = copy;  // the replacement is now the first row of its key
+      if (nested) indexRows();
     }
     if (progress && ++done % kProgressEvery == 0) progress(done, rows.size());
   }

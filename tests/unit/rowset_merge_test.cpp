@@ -50,6 +50,21 @@ TEST(RowsetMerge, LaterReplyRowsSeeEarlierOnesOfTheSameKey) {
             "<z:row iKey=\"7\" a=\"second\"/></rs:data></xml>");
 }
 
+TEST(RowsetMerge, RowsNestedInAReplacedRowLeaveTheIndex) {
+  // The inner row of key 2 goes with its outer row, so the second reply row
+  // replaces the remaining row of key 2 (and never touches freed memory).
+  EXPECT_EQ(mergedText("<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"1\"><z:row iKey=\"2\" a=\"in\"/></z:row>"
+                       "<z:row iKey=\"2\" a=\"out\"/></rs:data></xml>",
+                       reply("t", "<z:row iKey=\"1\" a=\"new\"/><z:row iKey=\"2\" a=\"X\"/>")),
+            "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"1\" a=\"new\"/><z:row iKey=\"2\" a=\"X\"/>"
+            "</rs:data></xml>");
+  // A nested row arriving in the reply is found by later rows of its key.
+  EXPECT_EQ(mergedText("<xml><TimeStamp ModTime=\"t\"/><rs:data/></xml>",
+                       reply("t", "<z:row iKey=\"5\"><z:row iKey=\"6\"/></z:row><z:row iKey=\"6\" a=\"b\"/>")),
+            "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"5\"><z:row iKey=\"6\" a=\"b\"/></z:row>"
+            "</rs:data></xml>");
+}
+
 TEST(RowsetMerge, KeysCompareAsNumbers) {
   const std::string out = mergedText(
       "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"07\" a=\"a\"/><z:row iKey=\" 8 \" a=\"b\"/>"
