@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -203,6 +204,10 @@ void RecordingPeer::serve() {
     if (fds[0].revents) break;
     if (fds[1].revents & POLLIN) {
       const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) {
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      }
       if (fd >= 0) connections.push_back(Connection{fd, ++connectionsAccepted_, {}, false, false});
     }
     std::size_t i = 2;
@@ -293,12 +298,13 @@ void RecordingPeer::sendReply(Connection& c, const PeerReply& reply) {
   const std::uint64_t length = huge ? reply.hugeBytes : reply.body.size();
   if (!hasLength) head += "Content-Length: " + std::to_string(length) + "\r\n";
   head += "\r\n";
-  if (!sendAll(c.fd, head)) {
-    c.done = true;
+  if (!huge) {
+    // One write: a split reply would meet the client's delayed acknowledgement.
+    c.done = !sendAll(c.fd, head + reply.body);
     return;
   }
-  if (!huge) {
-    c.done = !sendAll(c.fd, reply.body);
+  if (!sendAll(c.fd, head)) {
+    c.done = true;
     return;
   }
   const std::string chunk(65536, 'x');
