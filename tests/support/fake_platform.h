@@ -17,11 +17,12 @@
 #include "platform/automation_error.h"
 #include "platform/platform.h"
 #include "platform/registry_tree.h"
+#include "settings/reg_main.h"
 
 namespace qmx::test {
 
 // The settings root below HKEY_LOCAL_MACHINE, for tests that build installations.
-inline constexpr std::string_view kSettingsRootPath = "SOFTWARE\\Velmora Solutions\\Velmora.Net\\";
+inline constexpr std::string_view kSettingsRootPath = kSettingsRoot;
 
 class FakePlatform : public Platform {
  public:
