@@ -49,6 +49,12 @@ TEST(GetKey, NumbersFromOneAndRecordsEachKeyInTheLog) {
   EXPECT_EQ(w.control.getKey(), "0-0-2");
   EXPECT_EQ(w.root.read(kLog), "<xml><logEvent TempKey=\"1\"/><logEvent TempKey=\"2\"/></xml>");
   EXPECT_FALSE(w.root.exists(kDamaged));
+
+  // The running number belongs to the data directory, whatever the location; a
+  // negative location keeps its sign.
+  w.control.put_Location(-3);
+  w.control.put_DataPath("C:\\Data\\12");
+  EXPECT_EQ(w.control.getKey(), "0--3-3");
 }
 
 TEST(GetKey, ContinuesFromTheFirstAttributeOfTheLastEntryOnly) {
