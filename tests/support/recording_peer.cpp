@@ -262,7 +262,13 @@ bool RecordingPeer::handleReadable(Connection& c) {
       }
     }
     std::size_t bodyLength = 0;
-    if (auto length = request.header("Content-Length")) bodyLength = std::stoull(*length);
+    if (auto length = request.header("Content-Length")) {
+      try {
+        bodyLength = std::stoull(*length);
+      } catch (const std::exception&) {
+        return false;  // a request we cannot frame: drop the connection
+      }
+    }
     if (c.in.size() < headEnd + 4 + bodyLength) return true;
     request.body = c.in.substr(headEnd + 4, bodyLength);
     c.in.erase(0, headEnd + 4 + bodyLength);

@@ -12,6 +12,8 @@
 // responder (setResponder) decides, and without one the default reply answers
 // (404 with an empty body unless setDefault changed it). A request is recorded
 // before it is answered, so once the client's call returns its request is there.
+// The responder runs on the peer's own thread. Request bodies are framed by
+// Content-Length only (no chunked uploads).
 #pragma once
 
 #include <cstdint>
