@@ -117,7 +117,7 @@ TEST_F(LoginTest, OnlineSuccessReplacesTheRecordAndFailureLeavesItUntouched) {
   EXPECT_EQ(control->get_LevelNum(), "2");
 }
 
-TEST_F(LoginTest, OnlineBadLevelChangesNothing) {
+TEST_F(LoginTest, OnlineBadLevelOrFalseSuccessChangesNothing) {
   ASSERT_TRUE(onlineLogin("keep", "me", PeerReply::xml(successWithLevel("4"))));
   const std::string record = root.read(kRecord);
   struct Case {
@@ -126,7 +126,9 @@ TEST_F(LoginTest, OnlineBadLevelChangesNothing) {
   };
   const std::vector<Case> cases = {{"<xml><status>Success</status></xml>", 94},
                                    {successWithLevel("high"), 13},
-                                   {successWithLevel("40000"), 6}};
+                                   {successWithLevel("40000"), 6},
+                                   // A failure that claims number 0 must not pass for success.
+                                   {"<xml><status ErrNumber=\"0\" ErrDesc=\"\">Failure</status></xml>", 91}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     control->put_Authenticated(false);
