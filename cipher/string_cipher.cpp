@@ -41,8 +41,8 @@ std::string resolveEscapePairs(std::string_view scrambled) {
 
 std::string scrambleCodes(std::string_view text, std::string_view key, Stepping stepping) {
   if (text.empty()) return {};
-  // The original only fails on its first key lookup, after one character; with
-  // no result delivered either way, failing up front is the same to a caller.
+  // Failing at the first key lookup, after one character, delivers no result
+  // either; failing up front is the same to a caller.
   if (key.empty()) throw AutomationError(kInvalidProcedureCall);
 
   BasicRandom rng;
