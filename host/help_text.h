@@ -9,6 +9,7 @@ Commands:
   qmxhost registry [--root DIR]            print registry.reg as parsed; a warning on
                                            standard error for every line not understood
                                            (exit status 1 when there was one)
+A script file named "registry" must be given with a path: ./registry
 
 Script: one statement a line; blank lines and lines starting with # are skipped.
   Member arg ...             call a method (or read a property)
