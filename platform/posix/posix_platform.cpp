@@ -130,6 +130,8 @@ std::optional<std::uint32_t> PosixPlatform::queryConnectedState() {
 
 bool PosixPlatform::setConnectedState(std::uint32_t state, std::uint32_t /*flags*/) {
   const std::string host = drives_.machineRoot() + "/internet-state";
+  // A fresh machine has no root folder yet; the state must still stick.
+  ::mkdir(drives_.machineRoot().c_str(), 0755);
   try {
     posix::replaceFileAtomically(host, std::to_string(state) + "\n", FileAccess::Everyone, host);
     return true;

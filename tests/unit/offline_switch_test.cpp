@@ -71,6 +71,15 @@ TEST(OfflineSwitch, StateIsSharedByEveryControlOnTheRootAndOutlivesThem) {
   EXPECT_EQ(root.read("internet-state"), "1\n");
 }
 
+TEST(OfflineSwitch, SwitchSticksOnAMachineWhoseRootFolderDoesNotExistYet) {
+  test::TempRoot root;
+  PosixPlatform platform(root.at("fresh"));
+  XMLLoad c(platform);
+  c.SetOffline(true);
+  EXPECT_TRUE(c.getOffline());
+  EXPECT_EQ(root.read("fresh/internet-state"), "16\n");
+}
+
 TEST(OfflineSwitch, UnreadableStateReadsOffline) {
   test::TempRoot root;
   PosixPlatform platform(root.path());
