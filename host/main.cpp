@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "control/xmlload.h"
@@ -62,6 +63,9 @@ class Terminal {
     if (!interactive_) return;
     // Redrawing for every chunk of a download would cost more than the download.
     const auto now = std::chrono::steady_clock::now();
+    // Only work that lasts more than a second is worth a progress line.
+    if (!workStarted_) workStarted_ = now;
+    if (now - *workStarted_ < std::chrono::seconds(1)) return;
     if (progressShown_ && done != total && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
     if (total > 0) {
@@ -75,6 +79,7 @@ class Terminal {
   }
 
   void clearProgress() {
+    workStarted_.reset();
     if (!progressShown_) return;
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
@@ -85,6 +90,7 @@ class Terminal {
   bool interactive_;
   bool progressShown_ = false;
   std::chrono::steady_clock::time_point lastDraw_{};
+  std::optional<std::chrono::steady_clock::time_point> workStarted_;
 };
 
 bool readScript(const std::string& name, std::string& text, std::string& problem) {

@@ -15,6 +15,9 @@ HttpSession& XMLLoad::http() {
   if (!http_) {
     http_ = platform_.openHttpSession();
     http_->setLimits(httpLimits_);
+    http_->setProgressHandler([this](std::uint64_t received, std::uint64_t total) {
+      if (progress_) progress_(received, total);
+    });
   }
   return *http_;
 }

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +74,9 @@ class HttpSession {
   // reply exceeds the size cap.
   virtual HttpReply send(const HttpRequest& request) = 0;
   virtual void setLimits(const HttpLimits& limits) = 0;
+  // Called with (bytes received, bytes announced or 0) while a reply arrives.
+  using ProgressHandler = std::function<void(std::uint64_t received, std::uint64_t total)>;
+  virtual void setProgressHandler(ProgressHandler handler) { (void)handler; }
 };
 
 // Who may read a file the control writes.

@@ -47,6 +47,7 @@ class CurlHttpSession : public HttpSession {
   CurlHttpSession& operator=(const CurlHttpSession&) = delete;
 
   void setLimits(const HttpLimits& limits) override { limits_ = limits; }
+  void setProgressHandler(ProgressHandler handler) override { progress_ = std::move(handler); }
 
   HttpReply send(const HttpRequest& request) override {
     // Reset drops the previous request's options but keeps the live connections.
@@ -77,6 +78,11 @@ class CurlHttpSession : public HttpSession {
     curl_easy_setopt(handle_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxReplyBytes));
     curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &sink);
+    if (progress_) {
+      curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
+      curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, reportProgress);
+      curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, &progress_);
+    }
 
     const std::string body = request.body.value_or(std::string());
     if (request.method == "GET" && !request.body) {
@@ -109,8 +115,17 @@ class CurlHttpSession : public HttpSession {
   }
 
  private:
+  static int reportProgress(void* data, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
+    if (dlnow > 0) {
+      (*static_cast<ProgressHandler*>(data))(static_cast<std::uint64_t>(dlnow),
+                                             static_cast<std::uint64_t>(dltotal));
+    }
+    return 0;
+  }
+
   CURL* handle_;
   HttpLimits limits_;
+  ProgressHandler progress_;
 };
 
 }  // namespace

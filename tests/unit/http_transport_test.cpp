@@ -150,3 +150,27 @@ TEST(CurlHttpSession, RepliesOverTheCapAreRefusedWhetherOrNotTheirLengthIsAnnoun
 
 }  // namespace
 }  // namespace qmx
+
+namespace qmx {
+namespace {
+
+TEST(CurlHttpSession, ReportsProgressUpToTheWholeReply) {
+  test::RecordingPeer peer;
+  const std::string body(200000, 'x');
+  peer.enqueue(test::PeerReply::page(200, "OK", "text/plain", body));
+  test::TempRoot root;
+  PosixPlatform platform(root.path());
+  auto session = platform.openHttpSession();
+  std::uint64_t last = 0;
+  bool grew = true;
+  session->setProgressHandler([&](std::uint64_t received, std::uint64_t) {
+    grew = grew && received >= last;
+    last = received;
+  });
+  EXPECT_EQ(session->send({"GET", peer.base() + "big", std::nullopt}).body.size(), body.size());
+  EXPECT_TRUE(grew);
+  EXPECT_EQ(last, body.size());
+}
+
+}  // namespace
+}  // namespace qmx
