@@ -51,7 +51,7 @@ class FakeHttpSession : public HttpSession {
     return owner_.httpHandler_(request);
   }
 
-  void setLimits(const HttpLimits& limits) override { owner_.lastHttpLimits = limits; }
+  void setLimits(const HttpLimits&) override {}
 
  private:
   FakePlatform& owner_;
@@ -83,8 +83,6 @@ void FakePlatform::setRegistryDword(std::string_view keyPath, std::string_view v
   for (int i = 0; i < 4; ++i) data[static_cast<std::size_t>(i)] = static_cast<char>((number >> (8 * i)) & 0xFF);
   setRegistryValue(keyPath, valueName, RegistryValue{kRegDword, std::move(data)});
 }
-
-void FakePlatform::removeRegistryKey(std::string_view keyPath) { registry_.remove(utf8ToSingleByte(keyPath)); }
 
 void FakePlatform::addInstallation(std::string_view installId, std::string_view companyId,
                                    std::optional<std::string> location,
@@ -160,12 +158,6 @@ void FakePlatform::setReadOnly(std::string_view path, bool readOnly) {
   if (it != files_.end()) it->second.readOnly = readOnly;
 }
 
-std::optional<FileAccess> FakePlatform::fileAccess(std::string_view path) const {
-  const auto it = files_.find(normalisePath(path));
-  if (it == files_.end()) return std::nullopt;
-  return it->second.access;
-}
-
 std::vector<std::string> FakePlatform::allFiles() const {
   std::vector<std::string> paths;
   for (const auto& entry : files_) paths.push_back(entry.first);
@@ -193,15 +185,13 @@ std::optional<std::string> FakePlatform::readFile(const std::string& path) {
   return it->second.bytes;
 }
 
-void FakePlatform::replaceFile(const std::string& path, std::string_view bytes, FileAccess access) {
+void FakePlatform::replaceFile(const std::string& path, std::string_view bytes, FileAccess) {
   const std::string key = normalisePath(path);
   if (folderExistsNormalised(key)) fail(kPathFileAccessError, path);
   if (!folderExistsNormalised(parentOf(key))) fail(kPathNotFound, path);
   auto it = files_.find(key);
   if (it != files_.end() && it->second.readOnly) fail(kPermissionDenied, path);
-  StoredFile& stored = files_[key];
-  stored.bytes = std::string(bytes);
-  stored.access = access;
+  files_[key].bytes = std::string(bytes);
 }
 
 void FakePlatform::deleteFile(const std::string& path) {
@@ -239,7 +229,6 @@ bool FakePlatform::setConnectedState(std::uint32_t state, std::uint32_t flags) {
 }
 
 std::unique_ptr<HttpSession> FakePlatform::openHttpSession() {
-  ++httpSessionsOpened;
   return std::make_unique<FakeHttpSession>(*this);
 }
 

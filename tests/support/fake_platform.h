@@ -33,8 +33,6 @@ class FakePlatform : public Platform {
   // ---- Registry, set from code. Key paths, names and texts are UTF-8 here and
   // stored in Windows-1252, as the platform hands them out.
 
-  // The tree itself, in Windows-1252.
-  RegistryTree& registry() { return registry_; }
   // Creates the key (with its parents).
   void addRegistryKey(std::string_view keyPath);
   // Sets a string value (type 1, with its terminating NUL); "" names the default value.
@@ -43,8 +41,6 @@ class FakePlatform : public Platform {
   void setRegistryValue(std::string_view keyPath, std::string_view valueName, RegistryValue value);
   // Sets a 32-bit number value (type 4).
   void setRegistryDword(std::string_view keyPath, std::string_view valueName, std::uint32_t number);
-  // Removes a key with everything below it.
-  void removeRegistryKey(std::string_view keyPath);
   // Adds an installation under the settings root: the key's default value is the
   // company identifier, its subkeys hold the location, machine number, invoice
   // preprint switch and data root (each omitted when nullopt).
@@ -64,8 +60,6 @@ class FakePlatform : public Platform {
   std::optional<std::string> file(std::string_view path) const;
   // Marks a file read-only: deleting or replacing it fails with 70.
   void setReadOnly(std::string_view path, bool readOnly = true);
-  // Who may read the file, as last written; nullopt when there is no such file.
-  std::optional<FileAccess> fileAccess(std::string_view path) const;
   // Every file path, sorted.
   std::vector<std::string> allFiles() const;
   // The normalised key under which a path is kept.
@@ -81,9 +75,6 @@ class FakePlatform : public Platform {
   void setHttpHandler(HttpHandler handler) { httpHandler_ = std::move(handler); }
   // Every request sent, in order.
   std::vector<HttpRequest> httpRequests;
-  // The limits last set on any session, and how many sessions were opened.
-  HttpLimits lastHttpLimits;
-  int httpSessionsOpened = 0;
 
   // ---- Message boxes shown, in order; onMessageBox runs for each when set.
   std::vector<std::string> messageBoxes;
@@ -109,7 +100,6 @@ class FakePlatform : public Platform {
   friend class FakeHttpSession;
   struct StoredFile {
     std::string bytes;
-    FileAccess access = FileAccess::Everyone;
     bool readOnly = false;
   };
   bool folderExistsNormalised(const std::string& key) const;
@@ -120,19 +110,17 @@ class FakePlatform : public Platform {
   HttpHandler httpHandler_;
 };
 
-// The platform calls FaultyPlatform counts, one per member of Platform plus
-// HttpSession::send.
+// The platform calls FaultyPlatform counts, one per member of Platform.
 enum class PlatformCall {
   RegistrySubkeys, RegistryValue, FileExists, FolderExists, CreateFolder, ReadFile,
   ReplaceFile, DeleteFile, ListFiles, LockFolder, QueryConnectedState, SetConnectedState,
-  OpenHttpSession, HttpSend, MessageBox,
+  OpenHttpSession, MessageBox,
 };
 
 // Wraps a platform and fails its Nth call (1-based) among the calls being
-// counted. A failing call that can throw throws AutomationError (fileError for
-// the file system, httpError for a send, naming the path or address); a query
-// that cannot throw answers as a miss (false, nullopt, a refused set). Opening an
-// HTTP session and message boxes never fail. Typical use: run the scenario once
+// counted. A failing call that can throw throws AutomationError (fileError,
+// naming the path); a query that cannot throw answers as a miss (false, nullopt,
+// a refused set). HTTP sessions and message boxes never fail. Typical use: run the scenario once
 // to learn calls(), then once per n in 1..calls() with failAt(n).
 class FaultyPlatform : public Platform {
  public:
@@ -145,13 +133,9 @@ class FaultyPlatform : public Platform {
   void disarm() { failAt_ = 0; }
   // Counts only these kinds of call (all kinds when empty).
   void countOnly(std::set<PlatformCall> kinds) { countOnly_ = std::move(kinds); }
-  // The error a failing HTTP send throws (negative, as the transport reports).
-  std::int32_t httpError = -7;
 
   // Counted calls since the last failAt (or creation).
   std::size_t calls() const { return count_; }
-  // Every call made (counted or not), in order.
-  const std::vector<PlatformCall>& log() const { return log_; }
   // How many calls were made to fail.
   std::size_t faultsInjected() const { return injected_; }
 
@@ -171,19 +155,28 @@ class FaultyPlatform : public Platform {
   void messageBox(const std::string& text) override;
 
  private:
-  friend class FaultyHttpSession;
   // Records the call; true when this call is to fail.
   bool shouldFail(PlatformCall kind);
   [[noreturn]] void throwFileFault(const std::string& path) const;
 
   Platform& inner_;
   std::set<PlatformCall> countOnly_;
-  std::vector<PlatformCall> log_;
   std::size_t count_ = 0;
   std::size_t failAt_ = 0;
   std::int32_t fileError_ = kDiskFull;
   bool persistent_ = false;
   std::size_t injected_ = 0;
 };
+
+// The number of the AutomationError that f throws; 0 when it throws none.
+template <typename F>
+std::int32_t errorNumberOf(F&& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
 
 }  // namespace qmx::test

@@ -1,27 +1,8 @@
-// FaultyPlatform: every call is logged and counted before it is forwarded, so
-// that a replay can aim a fault at any one of them.
+// FaultyPlatform: every call is counted before it is forwarded, so that a
+// replay can aim a fault at any one of them.
 #include "support/fake_platform.h"
 
 namespace qmx::test {
-
-class FaultyHttpSession : public HttpSession {
- public:
-  FaultyHttpSession(FaultyPlatform& owner, std::unique_ptr<HttpSession> inner)
-      : owner_(owner), inner_(std::move(inner)) {}
-
-  HttpReply send(const HttpRequest& request) override {
-    if (owner_.shouldFail(PlatformCall::HttpSend)) {
-      throw AutomationError(owner_.httpError, "Couldn't connect to server: " + request.url);
-    }
-    return inner_->send(request);
-  }
-
-  void setLimits(const HttpLimits& limits) override { inner_->setLimits(limits); }
-
- private:
-  FaultyPlatform& owner_;
-  std::unique_ptr<HttpSession> inner_;
-};
 
 void FaultyPlatform::failAt(std::size_t n, std::int32_t fileError, bool persistent) {
   failAt_ = n;
@@ -32,7 +13,6 @@ void FaultyPlatform::failAt(std::size_t n, std::int32_t fileError, bool persiste
 }
 
 bool FaultyPlatform::shouldFail(PlatformCall kind) {
-  log_.push_back(kind);
   if (!countOnly_.empty() && countOnly_.count(kind) == 0) return false;
   ++count_;
   const bool due = failAt_ != 0 && (count_ == failAt_ || (persistent_ && count_ > failAt_));
@@ -111,7 +91,7 @@ bool FaultyPlatform::setConnectedState(std::uint32_t state, std::uint32_t flags)
 
 std::unique_ptr<HttpSession> FaultyPlatform::openHttpSession() {
   shouldFail(PlatformCall::OpenHttpSession);
-  return std::make_unique<FaultyHttpSession>(*this, inner_.openHttpSession());
+  return inner_.openHttpSession();
 }
 
 void FaultyPlatform::messageBox(const std::string& text) {

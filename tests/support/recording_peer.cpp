@@ -90,13 +90,6 @@ PeerReply PeerReply::close() {
   return r;
 }
 
-PeerReply PeerReply::huge(std::uint64_t bytes) {
-  PeerReply r;
-  r.kind = Kind::Huge;
-  r.hugeBytes = bytes;
-  return r;
-}
-
 struct RecordingPeer::Connection {
   int fd = -1;
   int id = 0;
@@ -142,11 +135,6 @@ void RecordingPeer::enqueue(PeerReply reply) {
   queue_.push_back(std::move(reply));
 }
 
-void RecordingPeer::setResponder(Responder responder) {
-  std::lock_guard lock(mutex_);
-  responder_ = std::move(responder);
-}
-
 void RecordingPeer::setDefault(PeerReply reply) {
   std::lock_guard lock(mutex_);
   default_ = std::move(reply);
@@ -168,26 +156,13 @@ RecordedRequest RecordingPeer::lastRequest() const {
   return requests_.back();
 }
 
-void RecordingPeer::clearRequests() {
-  std::lock_guard lock(mutex_);
-  requests_.clear();
-}
-
 PeerReply RecordingPeer::nextReply(const RecordedRequest& request) {
-  Responder responder;
-  {
-    std::lock_guard lock(mutex_);
-    requests_.push_back(request);
-    if (!queue_.empty()) {
-      PeerReply reply = std::move(queue_.front());
-      queue_.pop_front();
-      return reply;
-    }
-    if (!responder_) return default_;
-    responder = responder_;
-  }
-  // Outside the lock, so that a responder may look at the recorded requests.
-  return responder(request);
+  std::lock_guard lock(mutex_);
+  requests_.push_back(request);
+  if (queue_.empty()) return default_;
+  PeerReply reply = std::move(queue_.front());
+  queue_.pop_front();
+  return reply;
 }
 
 void RecordingPeer::serve() {
@@ -293,36 +268,17 @@ void RecordingPeer::sendReply(Connection& c, const PeerReply& reply) {
     c.done = !sendAll(c.fd, reply.body);
     return;
   }
-  const bool huge = reply.kind == PeerReply::Kind::Huge;
-  std::string head = "HTTP/1.1 " + std::to_string(huge ? 200 : reply.status) + " " +
-                     (huge ? std::string("OK") : reply.reason) + "\r\n";
+  std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\n";
   bool hasLength = false;
   for (const auto& [name, value] : reply.headers) {
     head += name + ": " + value + "\r\n";
     hasLength = hasLength || equalsIgnoreCase(name, "Content-Length");
   }
-  const std::uint64_t length = huge ? reply.hugeBytes : reply.body.size();
-  if (!hasLength) head += "Content-Length: " + std::to_string(length) + "\r\n";
+  if (!hasLength) head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   head += "\r\n";
-  if (!huge) {
-    // One write: a split reply would meet the client's delayed acknowledgement.
-    c.done = !sendAll(c.fd, head + reply.body);
-    return;
-  }
-  if (!sendAll(c.fd, head)) {
-    c.done = true;
-    return;
-  }
-  const std::string chunk(65536, 'x');
-  for (std::uint64_t left = length; left > 0;) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-    // The client is expected to give up part way; that ends the reply.
-    if (!sendAll(c.fd, std::string_view(chunk).substr(0, n))) {
-      c.done = true;
-      return;
-    }
-    left -= n;
-  }
+  // One write: a split reply would meet the client's delayed acknowledgement. A
+  // client giving up part way ends the reply.
+  c.done = !sendAll(c.fd, head + reply.body);
 }
 
 }  // namespace qmx::test

@@ -9,16 +9,14 @@
 //   RecordedRequest r = peer.lastRequest();   // r.method, r.target, r.headerLines, r.body
 //
 // Replies are taken from the queue in order; when the queue is empty the
-// responder (setResponder) decides, and without one the default reply answers
-// (404 with an empty body unless setDefault changed it). A request is recorded
-// before it is answered, so once the client's call returns its request is there.
-// The responder runs on the peer's own thread. Request bodies are framed by
-// Content-Length only (no chunked uploads).
+// default reply answers (404 with an empty body unless setDefault changed it).
+// A request is recorded before it is answered, so once the client's call
+// returns its request is there. Request bodies are framed by Content-Length
+// only (no chunked uploads).
 #pragma once
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -50,14 +48,12 @@ struct PeerReply {
     Raw,      // the bytes in `body` sent exactly as they are
     Stall,    // read the request, then send nothing until the client gives up
     Close,    // read the request, then close the connection without a byte
-    Huge,     // a 200 reply whose body is `hugeBytes` bytes of 'x'
   };
   Kind kind = Kind::Answer;
   int status = 200;
   std::string reason = "OK";
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  std::uint64_t hugeBytes = 0;
 
   // A 200 reply with this body and Content-Type (none when contentType is empty).
   static PeerReply xml(std::string body, std::string contentType = "text/xml");
@@ -66,13 +62,10 @@ struct PeerReply {
   static PeerReply raw(std::string bytes);
   static PeerReply stall();
   static PeerReply close();
-  static PeerReply huge(std::uint64_t bytes);
 };
 
 class RecordingPeer {
  public:
-  using Responder = std::function<PeerReply(const RecordedRequest&)>;
-
   // Binds 127.0.0.1 on a free port and starts serving; throws std::runtime_error
   // when no socket can be bound.
   RecordingPeer();
@@ -87,8 +80,6 @@ class RecordingPeer {
 
   // Queues a reply for the next request not yet answered.
   void enqueue(PeerReply reply);
-  // Decides replies once the queue is empty.
-  void setResponder(Responder responder);
   // The reply used when the queue is empty and no responder is set.
   void setDefault(PeerReply reply);
 
@@ -97,8 +88,6 @@ class RecordingPeer {
   std::size_t requestCount() const;
   // The latest request; throws std::runtime_error when none arrived.
   RecordedRequest lastRequest() const;
-  // Forgets the recorded requests.
-  void clearRequests();
 
  private:
   struct Connection;
@@ -115,7 +104,6 @@ class RecordingPeer {
 
   mutable std::mutex mutex_;
   std::deque<PeerReply> queue_;
-  Responder responder_;
   PeerReply default_;
   std::vector<RecordedRequest> requests_;
 };

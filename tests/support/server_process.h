@@ -31,7 +31,6 @@ CommandResult runProgram(const std::string& program, const std::vector<std::stri
 class ServerProcess {
  public:
   static constexpr const char* kCompanyId = "VELMORA-DEMO";
-  static constexpr const char* kAccessValue = "73518";
 
   // Creates the demo database and starts "serve --port 0" on 127.0.0.1. Throws
   // std::runtime_error when either step fails or the server announces no address.

@@ -2,19 +2,12 @@
 
 #include "platform/automation_error.h"
 #include "platform/conversions.h"
+#include "support/fake_platform.h"
 
 namespace qmx {
 namespace {
 
-template <typename F>
-int errorOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using test::errorNumberOf;
 
 TEST(Conversions, TextToIntegerRoundsHalvesToEvenWithinRange) {
   EXPECT_EQ(textToInteger(" 7 "), 7);
@@ -27,11 +20,11 @@ TEST(Conversions, TextToIntegerRoundsHalvesToEvenWithinRange) {
   EXPECT_EQ(textToInteger("-32768"), -32768);
   EXPECT_EQ(textToInteger("32767.4"), 32767);
   EXPECT_EQ(textToInteger("-32768.5"), -32768);
-  EXPECT_EQ(errorOf([] { textToInteger("40000"); }), kOverflow);
-  EXPECT_EQ(errorOf([] { textToInteger("32767.5"); }), kOverflow);  // rounds to 32768
-  EXPECT_EQ(errorOf([] { textToInteger("1e400"); }), kOverflow);
+  EXPECT_EQ(errorNumberOf([] { textToInteger("40000"); }), kOverflow);
+  EXPECT_EQ(errorNumberOf([] { textToInteger("32767.5"); }), kOverflow);  // rounds to 32768
+  EXPECT_EQ(errorNumberOf([] { textToInteger("1e400"); }), kOverflow);
   for (const char* bad : {"", "   ", "abc", "7a", "&H10", "0x10", "$5", "1,000", "inf", "nan", "- 5", "1e"}) {
-    EXPECT_EQ(errorOf([&] { textToInteger(bad); }), kTypeMismatch) << bad;
+    EXPECT_EQ(errorNumberOf([&] { textToInteger(bad); }), kTypeMismatch) << bad;
   }
 }
 
@@ -39,9 +32,9 @@ TEST(Conversions, TextToLongUsesTheThirtyTwoBitRange) {
   EXPECT_EQ(textToLong("2147483647"), 2147483647);
   EXPECT_EQ(textToLong(" -2147483648 "), -2147483647 - 1);
   EXPECT_EQ(textToLong("40000"), 40000);
-  EXPECT_EQ(errorOf([] { textToLong("2147483648"); }), kOverflow);
-  EXPECT_EQ(errorOf([] { textToLong("2147483647.5"); }), kOverflow);
-  EXPECT_EQ(errorOf([] { textToLong(""); }), kTypeMismatch);
+  EXPECT_EQ(errorNumberOf([] { textToLong("2147483648"); }), kOverflow);
+  EXPECT_EQ(errorNumberOf([] { textToLong("2147483647.5"); }), kOverflow);
+  EXPECT_EQ(errorNumberOf([] { textToLong(""); }), kTypeMismatch);
 }
 
 TEST(Conversions, TextToBooleanTakesWordsInAnyCaseOrNumbers) {
@@ -50,7 +43,7 @@ TEST(Conversions, TextToBooleanTakesWordsInAnyCaseOrNumbers) {
   }
   for (const char* no : {"False", "false", "0", " 0 ", "0.0", "-0"}) EXPECT_FALSE(textToBoolean(no)) << no;
   for (const char* bad : {"", "yes", "no", "T", "Truth", "on"}) {
-    EXPECT_EQ(errorOf([&] { textToBoolean(bad); }), kTypeMismatch) << bad;
+    EXPECT_EQ(errorNumberOf([&] { textToBoolean(bad); }), kTypeMismatch) << bad;
   }
 }
 

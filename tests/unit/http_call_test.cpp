@@ -152,7 +152,7 @@ TEST_F(HttpCallTest, TransportFailuresAreRecordedNotRaised) {
 
   // The host's limits reach the session already open.
   control->setHttpLimits({std::chrono::seconds(5), std::chrono::seconds(5), 256});
-  EXPECT_EQ(callWithReply(PeerReply::huge(10000)), nullptr);
+  EXPECT_EQ(callWithReply(PeerReply::page(200, "OK", "", std::string(10000, 'x'))), nullptr);
   EXPECT_EQ(control->get_ErrorNumber(), -63);
 
   // A connection closed without a reply is recorded too, and the session is

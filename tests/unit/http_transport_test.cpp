@@ -133,7 +133,7 @@ TEST(CurlHttpSession, RepliesOverTheCapAreRefusedWhetherOrNotTheirLengthIsAnnoun
   Transport t;
   t.session->setLimits({std::chrono::seconds(5), std::chrono::seconds(5), 1000});
 
-  peer.enqueue(PeerReply::huge(200000));
+  peer.enqueue(PeerReply::page(200, "OK", "", std::string(200000, 'x')));
   const AutomationError announced = sendExpectingError(*t.session, {"POST", peer.base() + "big", std::nullopt});
   EXPECT_EQ(announced.number(), -63);
   EXPECT_NE(announced.description().find("1000 bytes"), std::string::npos) << announced.description();
@@ -148,26 +148,18 @@ TEST(CurlHttpSession, RepliesOverTheCapAreRefusedWhetherOrNotTheirLengthIsAnnoun
   EXPECT_EQ(t.session->send({"POST", peer.base() + "ok", std::nullopt}).body.size(), 1000u);
 }
 
-}  // namespace
-}  // namespace qmx
-
-namespace qmx {
-namespace {
-
 TEST(CurlHttpSession, ReportsProgressUpToTheWholeReply) {
-  test::RecordingPeer peer;
+  RecordingPeer peer;
   const std::string body(200000, 'x');
-  peer.enqueue(test::PeerReply::page(200, "OK", "text/plain", body));
-  test::TempRoot root;
-  PosixPlatform platform(root.path());
-  auto session = platform.openHttpSession();
+  peer.enqueue(PeerReply::page(200, "OK", "text/plain", body));
+  Transport t;
   std::uint64_t last = 0;
   bool grew = true;
-  session->setProgressHandler([&](std::uint64_t received, std::uint64_t) {
+  t.session->setProgressHandler([&](std::uint64_t received, std::uint64_t) {
     grew = grew && received >= last;
     last = received;
   });
-  EXPECT_EQ(session->send({"GET", peer.base() + "big", std::nullopt}).body.size(), body.size());
+  EXPECT_EQ(t.session->send({"GET", peer.base() + "big", std::nullopt}).body.size(), body.size());
   EXPECT_TRUE(grew);
   EXPECT_EQ(last, body.size());
 }

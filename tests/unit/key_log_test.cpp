@@ -34,12 +34,7 @@ struct KeyWorld {
 };
 
 std::int32_t errorNumberOf(XMLLoad& control) {
-  try {
-    control.getKey();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
+  return test::errorNumberOf([&] { control.getKey(); });
 }
 
 TEST(GetKey, NumbersFromOneAndRecordsEachKeyInTheLog) {

@@ -38,14 +38,7 @@ struct StoreWorld {
   static std::string at(const std::string& relative) { return "drive_c/Data/12/" + relative; }
 };
 
-std::int32_t errorNumberOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using test::errorNumberOf;
 
 TEST(SaveLocal, FreshDataDirectoryGetsSavedFilesThenDataThenStyleThenTheFile) {
   StoreWorld w;

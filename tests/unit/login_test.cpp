@@ -10,6 +10,7 @@
 #include "control/xmlload.h"
 #include "platform/password_hash.h"
 #include "platform/posix/posix_platform.h"
+#include "support/fake_platform.h"
 #include "support/recording_peer.h"
 #include "support/temp_root.h"
 
@@ -47,12 +48,7 @@ class LoginTest : public ::testing::Test {
   }
 
   int loginError(const std::string& user, const std::string& password) {
-    try {
-      control->Login(user, password);
-    } catch (const AutomationError& e) {
-      return e.number();
-    }
-    return 0;
+    return test::errorNumberOf([&] { control->Login(user, password); });
   }
 };
 

@@ -156,22 +156,15 @@ TEST(QmxhostDispatch, ArgumentConversionsFollowTheRuntime) {
   EXPECT_EQ(toIntegerArgument(std::int32_t{32767}), 32767);
   EXPECT_EQ(toLongArgument(2147483647.4), 2147483647);
 
-  const auto errorOf = [](auto&& f) {
-    try {
-      f();
-    } catch (const AutomationError& e) {
-      return e.number();
-    }
-    return 0;
-  };
-  EXPECT_EQ(errorOf([] { toBooleanArgument(NullValue{}); }), 94);
-  EXPECT_EQ(errorOf([] { toBooleanArgument(std::string("yes")); }), 13);
-  EXPECT_EQ(errorOf([] { toIntegerArgument(std::int32_t{32768}); }), 6);
-  EXPECT_EQ(errorOf([] { toIntegerArgument(-32768.5); }), 0);  // rounds to -32768
-  EXPECT_EQ(errorOf([] { toIntegerArgument(-32769.0); }), 6);
-  EXPECT_EQ(errorOf([] { toLongArgument(2147483648.0); }), 6);
-  EXPECT_EQ(errorOf([] { toLongArgument(XmlDocument{}); }), 13);
-  EXPECT_EQ(errorOf([] { toIntegerArgument(NullValue{}); }), 94);
+  using test::errorNumberOf;
+  EXPECT_EQ(errorNumberOf([] { toBooleanArgument(NullValue{}); }), 94);
+  EXPECT_EQ(errorNumberOf([] { toBooleanArgument(std::string("yes")); }), 13);
+  EXPECT_EQ(errorNumberOf([] { toIntegerArgument(std::int32_t{32768}); }), 6);
+  EXPECT_EQ(errorNumberOf([] { toIntegerArgument(-32768.5); }), 0);  // rounds to -32768
+  EXPECT_EQ(errorNumberOf([] { toIntegerArgument(-32769.0); }), 6);
+  EXPECT_EQ(errorNumberOf([] { toLongArgument(2147483648.0); }), 6);
+  EXPECT_EQ(errorNumberOf([] { toLongArgument(XmlDocument{}); }), 13);
+  EXPECT_EQ(errorNumberOf([] { toIntegerArgument(NullValue{}); }), 94);
 }
 
 }  // namespace

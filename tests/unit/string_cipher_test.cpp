@@ -31,12 +31,7 @@ std::string scramble(std::string_view bytes, std::string_view key) {
 }
 
 int errorOf(std::string& input, const std::string& key) {
-  try {
-    fileEncodeAndDecode(input, key);
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
+  return test::errorNumberOf([&] { fileEncodeAndDecode(input, key); });
 }
 
 TEST(BasicRandom, ResetAndReseedMatchTheRuntime) {
