@@ -1,62 +1,20 @@
-// qmx-server end to end: the built program on a free loopback port, spoken to with raw
-// HTTP requests so that the request line goes out exactly as the control writes it.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// qmx-server end to end: the built program on a free loopback port, spoken to
+// through the control's own HTTP session, so requests go out as the control writes them.
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/posix/posix_platform.h"
 #include "support/server_process.h"
 #include "support/temp_root.h"
 
 namespace qmx::test {
 namespace {
-
-struct HttpReply {
-  int status = 0;
-  std::string contentType;
-  std::string body;
-};
-
-// One request on its own connection; the target goes on the wire byte for byte.
-HttpReply request(int port, const std::string& method, const std::string& target, const std::string& body = "") {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    throw std::runtime_error("cannot connect to the server");
-  }
-  std::string out = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
-  // The control's HTTP client always states the length, even of an empty POST.
-  if (method == "POST") out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  out += "\r\n" + body;
-  ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
-  std::string in;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) in.append(buf, static_cast<size_t>(n));
-  ::close(fd);
-
-  HttpReply reply;
-  const auto headEnd = in.find("\r\n\r\n");
-  if (in.rfind("HTTP/1.1 ", 0) != 0 || headEnd == std::string::npos) throw std::runtime_error("bad reply: " + in);
-  reply.status = std::stoi(in.substr(9, 3));
-  const std::string head = in.substr(0, headEnd);
-  const auto ct = head.find("Content-Type: ");
-  if (ct != std::string::npos) reply.contentType = head.substr(ct + 14, head.find("\r\n", ct) - ct - 14);
-  reply.body = in.substr(headEnd + 4);
-  return reply;
-}
 
 std::string loginTarget(const std::string& user, const std::string& pwd, const std::string& company = ServerProcess::kCompanyId,
                         const std::string& access = "73518", const std::string& action = "Login") {
@@ -95,10 +53,15 @@ struct Parsed {
 class ServerTest : public ::testing::Test {
  protected:
   ServerProcess server{QMX_SERVER_PATH};
+  TempRoot root;
+  PosixPlatform platform{root.path()};
+  std::unique_ptr<HttpSession> session = platform.openHttpSession();
   HttpReply post(const std::string& target, const std::string& body = "") {
-    return request(server.port(), "POST", target, body);
+    return session->send({"POST", server.baseUrl() + target.substr(1), body});
   }
-  HttpReply get(const std::string& target) { return request(server.port(), "GET", target); }
+  HttpReply get(const std::string& target) {
+    return session->send({"GET", server.baseUrl() + target.substr(1), std::nullopt});
+  }
 };
 
 TEST_F(ServerTest, LoginGivesLevelsAndRefusesEachBadCredentialWithItsOwnNumber) {
@@ -193,7 +156,8 @@ TEST_F(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStamp) {
 TEST_F(ServerTest, RefreshWithAStampNeverIssuedHereSendsTheWholeSet) {
   const std::string issued = Parsed(post(downloadTarget("customers.xml")).body).modTime();
   ServerProcess other(QMX_SERVER_PATH);
-  const std::string foreign = Parsed(request(other.port(), "POST", downloadTarget("customers.xml")).body).modTime();
+  const std::string foreign =
+      Parsed(session->send({"POST", other.baseUrl() + downloadTarget("customers.xml").substr(1), ""}).body).modTime();
   const std::string instance = issued.substr(0, issued.find('.'));
 
   for (const std::string& stamp : {std::string("bogus"), std::string(""), foreign, instance + ".999999",
@@ -288,7 +252,6 @@ TEST_F(ServerTest, ServeStopsCleanlyOnSigtermAndRefusesAMissingDatabase) {
   EXPECT_EQ(Parsed(post(loginTarget("demo", "demo123")).body).status(), "Success");
   EXPECT_EQ(server.stop(), 0);
 
-  TempRoot root;
   const CommandResult missing = runProgram(QMX_SERVER_PATH, {"serve", "--db", root.at("none.db"), "--port", "0"});
   EXPECT_NE(missing.exitCode, 0);
   EXPECT_NE(missing.err.find("none.db"), std::string::npos);
