@@ -7,22 +7,13 @@
 #include <random>
 #include <string>
 
+#include "bench/best_time.h"
 #include "cipher/string_cipher.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qmx::bench::bestSeconds;
 
-template <typename F>
-double bestSeconds(int runs, F&& work) {
-  double best = 1e9;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
 
 }  // namespace
 

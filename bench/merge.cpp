@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/best_time.h"
 #include "platform/automation_error.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/xml_text.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 constexpr int kLocalRows = 100000;
 constexpr int kReplyRows = 10000;
@@ -85,14 +85,7 @@ void queryPerRowMerge(pugi::xml_node local, const pugi::xml_node& reply) {
 // The best of `runs` timings of work, each after an untimed setup.
 double seconds(const std::function<void()>& work, const std::function<void()>& setup = {},
                int runs = kRuns) {
-  double best = 1e99;
-  for (int i = 0; i < runs; ++i) {
-    if (setup) setup();
-    const auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
+  return qmx::bench::bestSeconds(runs, work, setup);
 }
 
 }  // namespace
