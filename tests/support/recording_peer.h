@@ -2,12 +2,6 @@
 // answers each request as the test told it, and records every request exactly as
 // it arrived (method, request target, header lines, body).
 //
-// Typical use:
-//   RecordingPeer peer;                       // listening, on its own thread
-//   peer.enqueue(PeerReply::xml("<xml><status>Success</status></xml>"));
-//   ... call the control with peer.base() + "page.asp?A=1" ...
-//   RecordedRequest r = peer.lastRequest();   // r.method, r.target, r.headerLines, r.body
-//
 // Replies are taken from the queue in order; when the queue is empty the
 // default reply answers (404 with an empty body unless setDefault changed it).
 // A request is recorded before it is answered, so once the client's call

@@ -1,11 +1,6 @@
 // Runs qmx-server as a child process for end-to-end tests: a fresh demo database in
 // a private temporary folder, served on a free loopback port until stop().
 //
-//   qmx::test::ServerProcess server(QMX_SERVER_PATH);
-//   std::string page = server.baseUrl() + "data.asp";      // "http://127.0.0.1:PORT/data.asp"
-//   server.changeRow("customers.xml", 3, {{"sName", "New name"}});
-//   EXPECT_EQ(server.stop(), 0);
-//
 // The demo database holds company ServerProcess::kCompanyId, users "demo"/"demo123"
 // (level 5) and "clerk"/"clerk123" (level 1), and the data sets "customers.xml" and
 // "items.xml" (iKey 1..12 each).

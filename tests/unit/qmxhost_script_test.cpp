@@ -122,11 +122,5 @@ TEST(QmxhostScript, RejectsMalformedLinesNamingTheLine) {
   }
 }
 
-TEST(QmxhostScript, VariableIsKnownOnlyAfterTheLineThatAssignsIt) {
-  EXPECT_NO_THROW(parseScript("$a = getKey\nprint $A\n$b = $a\nLogin $b $a"));
-  // An assignment later in the script does not make an earlier use valid.
-  EXPECT_THROW(parseScript("print $a\n$a = 1"), ScriptError);
-}
-
 }  // namespace
 }  // namespace qmx::host
