@@ -36,12 +36,17 @@ void Interpreter::execute(const Statement& st) {
       std::vector<Variant> args;
       args.reserve(st.arguments.size());
       for (const Argument& a : st.arguments) args.push_back(valueOf(a));
+      const std::vector<Variant> passed = args;
       // By-reference write-back reaches the variables whether or not the call
       // succeeds, as the member's rewrite has already happened; it comes before
       // the result's assignment, which wins when both name the same variable.
+      // Only rewritten arguments are written, so that a variable passed twice
+      // keeps the rewrite rather than the untouched copy of its other place.
       const auto writeBack = [&] {
         for (std::size_t i = 0; i < st.arguments.size(); ++i) {
-          if (st.arguments[i].isVariable) variables_[variableKey(st.arguments[i].variable)] = args[i];
+          if (st.arguments[i].isVariable && !(args[i] == passed[i])) {
+            variables_[variableKey(st.arguments[i].variable)] = args[i];
+          }
         }
       };
       Variant result;

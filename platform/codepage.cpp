@@ -14,10 +14,10 @@ constexpr char32_t kHighTable[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-enum class Unmappable { Fail, Question, CharacterReference };
+enum class Unmappable { Fail, Question };
 
 // Decodes the UTF-8 sequence starting at text[i] into cp; returns its length.
-// Throws AutomationError 5 on a malformed or truncated sequence.
+// Throws AutomationError 5 on a malformed, overlong or truncated sequence.
 std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& cp) {
   const auto lead = static_cast<unsigned char>(text[i]);
   if (lead < 0x80) {
@@ -34,6 +34,11 @@ std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& cp) {
     if ((c & 0xC0) != 0x80) throw AutomationError(kInvalidProcedureCall);
     cp = (cp << 6) | (c & 0x3F);
   }
+  // Overlong forms would smuggle in ASCII ("\xC0\xAF" as "/", "\xC0\x80" as NUL).
+  // Surrogates stay accepted: the XML parser writes them for "&#xD800;", and a
+  // document holding one must still reach its file as a reference.
+  constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kShortest[extra]) throw AutomationError(kInvalidProcedureCall);
   return 1 + extra;
 }
 
@@ -54,8 +59,6 @@ std::string encode(std::string_view text, Unmappable mode) {
       out.push_back(static_cast<char>(*b));
     } else if (mode == Unmappable::Question) {
       out.push_back('?');
-    } else if (mode == Unmappable::CharacterReference) {
-      out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
     } else {
       throw AutomationError(kInvalidProcedureCall);
     }
@@ -110,7 +113,57 @@ std::string utf8ToSingleByteLossy(std::string_view text) {
 }
 
 std::string xmlUtf8ToSingleByte(std::string_view xml) {
-  return encode(xml, Unmappable::CharacterReference);
+  // A reference stands for its character only in text and attribute values. In a
+  // name it would break the file, and in CDATA, a comment or a declaration it
+  // would come back as the reference's own letters, so there the write fails as
+  // for any other text file.
+  enum class Where { Text, Tag, Value, Literal };
+  Where where = Where::Text;
+  std::string_view literalEnd;
+  std::string out;
+  out.reserve(xml.size());
+  std::size_t i = 0;
+  while (i < xml.size()) {
+    const char c = xml[i];
+    if (static_cast<unsigned char>(c) < 0x80) {
+      if (where == Where::Text && c == '<') {
+        where = Where::Literal;
+        if (xml.substr(i, 9) == "<![CDATA[") {
+          literalEnd = "]]>";
+        } else if (xml.substr(i, 4) == "<!--") {
+          literalEnd = "-->";
+        } else if (xml.substr(i, 2) == "<?") {
+          literalEnd = "?>";
+        } else if (xml.substr(i, 2) == "<!") {
+          literalEnd = ">";
+        } else {
+          where = Where::Tag;
+        }
+      } else if (where == Where::Tag && (c == '"' || c == '>')) {
+        where = c == '"' ? Where::Value : Where::Text;
+      } else if (where == Where::Value && c == '"') {
+        where = Where::Tag;
+      } else if (where == Where::Literal && xml.substr(i, literalEnd.size()) == literalEnd) {
+        out.append(literalEnd);
+        i += literalEnd.size();
+        where = Where::Text;
+        continue;
+      }
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    char32_t cp = 0;
+    i += decodeOne(xml, i, cp);
+    if (auto b = codePointToSingleByte(cp)) {
+      out.push_back(static_cast<char>(*b));
+    } else if (where == Where::Text || where == Where::Value) {
+      out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
+    } else {
+      throw AutomationError(kInvalidProcedureCall);
+    }
+  }
+  return out;
 }
 
 std::u32string utf8ToCodePoints(std::string_view text) {

@@ -51,7 +51,12 @@ std::string GetRegKey(Platform& platform, const std::string& keyPath, const std:
     if (isEmptyText(basePath)) basePath = std::string(kSettingsRoot);
     std::string path = ansiArgument(variantToText(basePath) + keyPath);
     const std::string subkey = ansiArgument(subkeyName);
-    if (!subkey.empty()) path += "\\" + subkey;
+    if (!subkey.empty()) {
+      // The subkey is looked up inside the opened key: a key path that already
+      // ends in "\" (the settings root does) takes no second separator.
+      if (!path.empty() && path.back() != '\\') path += '\\';
+      path += subkey;
+    }
     const auto value = platform.registryValue(path, "");
     if (!value || value->type != kRegSz) return {};
     if (value->data.size() > kRegKeyBufferBytes) return {};

@@ -41,13 +41,17 @@ TEST(QmxhostDispatch, ByReferenceVariableReceivesTheMembersRewrite) {
                   "$k = 12345\n"
                   "$r = FileEncodeAndDecode $s $k\n"
                   "$t = \"p\\x01Kq\"\n"
-                  "$t = FileEncodeAndDecode $t \"key\"\n"),
+                  "$t = FileEncodeAndDecode $t \"key\"\n"
+                  "$u = \"c\\x01Kd\"\n"
+                  "$v = FileEncodeAndDecode $u $u\n"),
             0);
   EXPECT_EQ(w.output(), "");  // assignments print nothing
   // The escape pair was resolved into the caller's variable.
   EXPECT_EQ(w.variable("s"), Variant(std::string("aAb")));
   // A by-reference argument the member left alone keeps its own type.
   EXPECT_EQ(w.variable("k"), Variant(std::int16_t{12345}));
+  // Passed twice, the variable keeps the rewrite made through its first place.
+  EXPECT_EQ(w.variable("u"), Variant(std::string("cAd")));
   std::string plain = "aAb";
   EXPECT_EQ(w.variable("r"), Variant(fileEncodeAndDecode(plain, "12345")));
   // When the result goes to the same variable, the result wins over the write-back.

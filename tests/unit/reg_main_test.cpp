@@ -72,6 +72,9 @@ TEST(GetRegKey, EmptyBasePathBecomesTheSettingsRootInTheCallersVariable) {
   Variant base = EmptyValue{};
   EXPECT_EQ(GetRegKey(platform, "K", "Sub", base), "sub value");
   EXPECT_EQ(base, Variant(kRoot));
+  // An empty key path opens the settings root itself, whose final "\" the
+  // subkey name then follows directly.
+  EXPECT_EQ(GetRegKey(platform, "", "K\\Sub", base), "sub value");
   Variant other = std::string("Elsewhere\\");
   EXPECT_EQ(GetRegKey(platform, "K", "", other), "elsewhere");
   EXPECT_EQ(other, Variant(std::string("Elsewhere\\")));
