@@ -14,9 +14,13 @@ std::string variantToText(const Variant& value) {
     std::string operator()(std::int16_t n) const { return std::to_string(n); }
     std::string operator()(std::int32_t n) const { return std::to_string(n); }
     std::string operator()(double d) const {
+      // The runtime writes 15 significant digits, an upper-case exponent
+      // ("1E+20") and no sign on zero.
       char buf[32];
-      std::snprintf(buf, sizeof buf, "%.15g", d);
-      return buf;
+      std::snprintf(buf, sizeof buf, "%.15g", d == 0 ? 0.0 : d);
+      std::string text = buf;
+      if (const auto e = text.find('e'); e != std::string::npos) text[e] = 'E';
+      return text;
     }
     std::string operator()(const std::string& s) const { return s; }
     std::string operator()(const XmlDocument&) const { throw AutomationError(kTypeMismatch); }

@@ -148,6 +148,9 @@ TEST(QmxhostDispatch, ArgumentConversionsFollowTheRuntime) {
   EXPECT_EQ(toTextArgument(EmptyValue{}), "");
   EXPECT_EQ(toTextArgument(false), "False");
   EXPECT_EQ(toTextArgument(std::int32_t{-70000}), "-70000");
+  EXPECT_EQ(toTextArgument(1e20), "1E+20");
+  EXPECT_EQ(toTextArgument(-1e-5), "-1E-05");
+  EXPECT_EQ(toTextArgument(-0.0), "0");
   EXPECT_THROW(toTextArgument(XmlDocument{}), AutomationError);
 
   EXPECT_TRUE(toBooleanArgument(0.25));
