@@ -21,7 +21,9 @@ std::string utf8ToSingleByte(std::string_view text);
 std::string utf8ToSingleByteLossy(std::string_view text);
 
 // As utf8ToSingleByte, for XML text that the control writes to its own files: a
-// character outside the code page becomes a numeric character reference "&#N;".
+// character outside the code page becomes a numeric character reference "&#N;" in
+// text and attribute values. Throws AutomationError 5 for such a character in a
+// name, CDATA, a comment or a declaration, where no reference can stand for it.
 std::string xmlUtf8ToSingleByte(std::string_view xml);
 
 // The code page byte of one Unicode code point; nullopt when it has none.

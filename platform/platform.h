@@ -121,7 +121,8 @@ class Platform {
   // Deletes a file without forcing: a read-only file is refused with 70. Throws 53
   // when it is missing.
   virtual void deleteFile(const std::string& path) = 0;
-  // Names of the files directly in a folder (no subfolders), in listing order.
+  // Names of the files directly in a folder (no subfolders, no temporaries of an
+  // unfinished replaceFile), in listing order.
   // Throws 76 when the folder is missing.
   virtual std::vector<std::string> listFiles(const std::string& folder) = 0;
   // Takes an exclusive advisory lock tied to a folder, waiting for other holders

@@ -6,6 +6,7 @@
 #include "control/xmlload.h"
 #include "net/reply_text.h"
 #include "platform/codepage.h"
+#include "platform/request_address.h"
 #include "store/data_directory.h"
 
 namespace qmx {
@@ -13,11 +14,17 @@ namespace qmx {
 namespace {
 
 // The saved transaction as a document. SaveLocal writes single-byte text, so it
-// is read back the same way; a parse failure leaves the document empty, which
-// the next step meets.
+// is read back the same way. A file that cannot be read or parsed leaves the
+// document empty, which the next step meets as a missing rs:data (91), whatever
+// kept the load from succeeding.
 void loadSavedTransaction(Platform& platform, const std::string& path, pugi::xml_document& doc) {
   doc.reset();
-  const std::optional<std::string> bytes = platform.readFile(path);
+  std::optional<std::string> bytes;
+  try {
+    bytes = platform.readFile(path);
+  } catch (const AutomationError&) {
+    return;
+  }
   if (bytes) parseXml(doc, singleByteToUtf8(*bytes));
 }
 
@@ -40,7 +47,9 @@ void XMLLoad::BackOnline() {
       const pugi::xml_node data = doc.select_node("xml/rs:data").node();
       if (!data) {
         throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the saved transaction " +
-                                                 path + " has no xml/rs:data element");
+                                                 path +
+                                                 (doc.document_element() ? " has no xml/rs:data element"
+                                                                         : " could not be read as XML"));
       }
       const pugi::xml_attribute screen = data.attribute("Screen");
       if (!screen) {
@@ -56,7 +65,8 @@ void XMLLoad::BackOnline() {
       const bool wellFormed = parseXml(doc, replyText(reply));
       const std::optional<std::string> status = wellFormed ? selectText(doc, "xml/status") : std::nullopt;
       if (!status) {
-        throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " + address +
+        throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +
+                                                 addressForMessages(address) +
                                                  (wellFormed ? " has no xml/status" : " is not well-formed XML"));
       }
       if (*status != "Success") {

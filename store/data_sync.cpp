@@ -4,11 +4,11 @@
 #include "control/xmlload.h"
 #include "net/reply_text.h"
 #include "net/server_pages.h"
+#include "platform/request_address.h"
 #include "store/cached_data_file.h"
 #include "store/rowset_merge.h"
 
 namespace qmx {
-
 
 XmlDocument XMLLoad::UpdateLocalData(std::string& sWebService, const std::string& dataPath,
                                      const std::string& sFile, const std::string& sAction) {
@@ -29,7 +29,8 @@ XmlDocument XMLLoad::UpdateLocalData(std::string& sWebService, const std::string
   const bool wellFormed = parseXml(*replyDoc, replyText(reply));
   const std::optional<std::string> status = wellFormed ? selectText(*replyDoc, "xml/status") : std::nullopt;
   if (!status) {
-    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " + sWebService +
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +
+                                             addressForMessages(sWebService) +
                                              (wellFormed ? " has no xml/status" : " is not well-formed XML") +
                                              " (HTTP status " + std::to_string(reply.status) + ")");
   }

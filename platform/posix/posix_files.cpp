@@ -89,6 +89,19 @@ void replaceFileAtomically(const std::string& hostPath, std::string_view bytes, 
   }
 }
 
+bool isReplaceTemporary(std::string_view fileName) {
+  if (fileName.size() < 2 || fileName.front() != '.') return false;
+  const auto tmp = fileName.rfind(".tmp");
+  if (tmp == std::string_view::npos || tmp < 2) return false;
+  const std::string_view counters = fileName.substr(tmp + 4);
+  const auto underscore = counters.find('_');
+  const auto allDigits = [](std::string_view s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  return underscore != std::string_view::npos && allDigits(counters.substr(0, underscore)) &&
+         allDigits(counters.substr(underscore + 1));
+}
+
 std::optional<std::string> readWholeFile(const std::string& hostPath, const std::string& controlPath) {
   const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

@@ -22,6 +22,10 @@ int errorNumberForErrno(int err, bool missingIsFile);
 void replaceFileAtomically(const std::string& hostPath, std::string_view bytes,
                            FileAccess access, const std::string& controlPath);
 
+// True for the name of a temporary that replaceFileAtomically makes (".name.tmpPID_N").
+// Never fails.
+bool isReplaceTemporary(std::string_view fileName);
+
 // The whole content of a file; nullopt when it does not exist.
 std::optional<std::string> readWholeFile(const std::string& hostPath, const std::string& controlPath);
 

@@ -90,6 +90,9 @@ std::vector<std::string> PosixPlatform::listFiles(const std::string& folder) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
+    // A write cut short by a crash leaves its temporary behind: it is no file of
+    // the folder, and uploading it would post a torn or a doubled transaction.
+    if (posix::isReplaceTemporary(name)) continue;
     if (isKind(host + "/" + name, S_IFREG)) names.push_back(name);
   }
   ::closedir(dir);

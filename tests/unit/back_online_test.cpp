@@ -37,6 +37,8 @@ struct SavedWork : SyncWorld {
 
 TEST(BackOnline, PostsEveryConfirmedFileInListingOrderAndDeletesIt) {
   SavedWork w;
+  // What a save cut short by a crash leaves behind is not a saved transaction.
+  w.putDataFile("SavedFiles/.d.xml.tmp4242_0", "<xml><rs:data Screen=\"T\"><z:ro");
   w.peer.setDefault(PeerReply::xml(kSuccess));
   w.control->BackOnline();
 
@@ -51,6 +53,7 @@ TEST(BackOnline, PostsEveryConfirmedFileInListingOrderAndDeletesIt) {
   EXPECT_TRUE(w.waiting().empty());
   EXPECT_TRUE(w.hasDataFile("SavedFiles/data/d.xml"));
   EXPECT_TRUE(w.hasDataFile("SavedFiles/style/s.xml"));
+  EXPECT_TRUE(w.hasDataFile("SavedFiles/.d.xml.tmp4242_0"));
   EXPECT_TRUE(w.messages.empty());
 }
 
@@ -148,10 +151,26 @@ TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
   EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\a.xml"));
   EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\b.xml"));
 
+  // A saved transaction that cannot be read loads as an empty document: 91,
+  // for the host before the first post and for the user after it.
+  fake.setReadOnly("C:\\D\\SavedFiles\\a.xml", false);
+  test::FaultyPlatform faulty(fake);
+  faulty.countOnly({test::PlatformCall::ReadFile});
+  XMLLoad overFaulty(faulty);
+  overFaulty.put_DataPath("C:\\D");
+  faulty.failAt(1, kPermissionDenied);
+  EXPECT_EQ(test::errorNumberOf([&] { overFaulty.BackOnline(); }), kObjectNotSet);
+  faulty.failAt(2, kPermissionDenied);
+  overFaulty.BackOnline();
+  EXPECT_EQ(fake.messageBoxes.back(), "Error Updating Offline Files - 91");
+  EXPECT_FALSE(fake.file("C:\\D\\SavedFiles\\a.xml"));
+  EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\b.xml"));
+
   // Without a data directory the host hears of it.
+  const std::size_t shown = fake.messageBoxes.size();
   control.put_DataPath("C:\\Missing");
   EXPECT_THROW(control.BackOnline(), AutomationError);
-  EXPECT_EQ(fake.messageBoxes.size(), 1u);
+  EXPECT_EQ(fake.messageBoxes.size(), shown);
 }
 
 }  // namespace
