@@ -2,6 +2,7 @@
 
 #include "platform/automation_error.h"
 #include "platform/conversions.h"
+#include "platform/xml_text.h"
 
 namespace qmx {
 
@@ -12,7 +13,7 @@ pugi::xml_node envelopeStatus(const pugi::xml_node& document) {
 std::string envelopeStatusText(const pugi::xml_node& document) {
   const pugi::xml_node status = envelopeStatus(document);
   if (!status) throw AutomationError(kObjectNotSet);
-  return status.text().get();
+  return textContent(status);
 }
 
 std::int16_t envelopeErrorNumber(const pugi::xml_node& status) {

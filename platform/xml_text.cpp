@@ -37,11 +37,28 @@ std::string xmlText(const pugi::xml_node& node) {
   return std::move(writer.out);
 }
 
+std::string textContent(const pugi::xml_node& node) {
+  if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) return node.value();
+  std::string text;
+  // A value split by a CDATA section or a child element still reads whole.
+  for (pugi::xml_node n = node.first_child(); n;) {
+    if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n && n != node && !n.next_sibling()) n = n.parent();
+    if (n == node) break;
+    n = n.next_sibling();
+  }
+  return text;
+}
+
 std::optional<std::string> selectText(const pugi::xml_node& from, const char* path) {
   const pugi::xpath_node hit = from.select_node(path);
   if (!hit) return std::nullopt;
   if (hit.attribute()) return std::string(hit.attribute().value());
-  return std::string(hit.node().text().get());
+  return textContent(hit.node());
 }
 
 }  // namespace qmx

@@ -26,6 +26,10 @@ XmlDocument parseXmlDocument(std::string_view utf8);
 // The UTF-8 XML text of a node or document; empty text for an empty document.
 std::string xmlText(const pugi::xml_node& node);
 
+// The text of every text and CDATA node inside the node, joined in document
+// order, as a DOM's text content. Never fails.
+std::string textContent(const pugi::xml_node& node);
+
 // The text content of the first node the path selects ("xml/status"), or
 // nullopt when no node matches.
 std::optional<std::string> selectText(const pugi::xml_node& from, const char* path);

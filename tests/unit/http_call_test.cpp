@@ -62,6 +62,9 @@ TEST_F(HttpCallTest, SuccessReturnsTheWholeDocumentAndClearsTheErrorProperties) 
   EXPECT_EQ(control->get_ErrorNumber(), 0);
   EXPECT_EQ(control->get_ErrorDesc(), "");
   EXPECT_EQ(notices, (std::vector<std::string>{"ErrorNumber", "ErrorDesc"}));
+
+  // The outcome is the status element's whole text, however the reply splits it.
+  EXPECT_NE(callWithReply(PeerReply::xml("<xml><status><![CDATA[Suc]]><b>c</b>ess</status></xml>")), nullptr);
 }
 
 TEST_F(HttpCallTest, FailureRepliesRecordTheirOwnNumberOrTheHandlersError) {
