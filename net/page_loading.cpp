@@ -19,17 +19,19 @@ std::string upperCased(std::string text) {
   return text;
 }
 
-std::vector<std::string> splitAtBackslash(const std::string& text) {
-  std::vector<std::string> pieces;
-  if (text.empty()) return pieces;  // as the runtime's split: empty text has no pieces
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = text.find('\\', start);
-    pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return pieces;
+// The folders to make for a data directory, in order: the path up to each
+// separator after the first, then the whole path. The text before the first
+// separator is normally a drive and is never made. "/" separates as well as "\\":
+// a native path such as "/srv/qmx/data" has no drive, and with "\\" alone it would
+// be one piece that is never made.
+std::vector<std::string> levelsToMake(const std::string& path) {
+  std::vector<std::string> levels;
+  std::size_t separator = path.find_first_of("\\/");
+  if (separator == std::string::npos) return levels;
+  while ((separator = path.find_first_of("\\/", separator + 1)) != std::string::npos)
+    levels.push_back(path.substr(0, separator));
+  levels.push_back(path);
+  return levels;
 }
 
 }  // namespace
@@ -47,16 +49,13 @@ XmlDocument XMLLoad::XMLLoad_(std::string& sWebService, const std::string& sFile
   // the server at all, so it exists also offline or before a login.
   const std::string dataPath = get_DataPath();
   if (!platform_.folderExists(dataPath)) {
-    const std::vector<std::string> pieces = splitAtBackslash(dataPath);
-    if (pieces.empty()) {
+    // Empty text has no first piece to start from, as the runtime's split gives none.
+    if (dataPath.empty()) {
       throw AutomationError(kSubscriptOutOfRange,
                             standardErrorText(kSubscriptOutOfRange) + ": DataPath is empty");
     }
-    // The first piece is normally a drive, which is never tested or made.
-    std::string path = pieces.front();
-    for (std::size_t i = 1; i < pieces.size(); ++i) {
-      path += "\\" + pieces[i];
-      if (!platform_.folderExists(path)) createFolderLevel(platform_, path);
+    for (const std::string& level : levelsToMake(dataPath)) {
+      if (!platform_.folderExists(level)) createFolderLevel(platform_, level);
     }
   }
   return DownloadLocalData(sWebService, get_DataPath(), sFile);

@@ -70,6 +70,10 @@ TEST(PageLoading, WithoutLoginOrOfflineTheDirectoryIsMadeAndNothingReturned) {
   w.control->put_DataPath("C:\\P\\Q\\");  // the trailing empty piece adds nothing
   EXPECT_EQ(w.control->XMLLoad_(page, "c.xml", "new"), nullptr);
   EXPECT_TRUE(w.root.exists("drive_c/P/Q"));
+  // A native path has no drive: every level below "/" is made.
+  w.control->put_DataPath(w.root.at("N/O"));
+  EXPECT_EQ(w.control->XMLLoad_(page, "c.xml"), nullptr);
+  EXPECT_TRUE(w.root.exists("N/O"));
   EXPECT_EQ(page, w.page());
   EXPECT_EQ(w.peer.requestCount(), 0u);
 }
