@@ -4,9 +4,11 @@
 // Content-Length by itself.
 #include <curl/curl.h>
 
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/automation_error.h"
 #include "platform/posix/posix_platform.h"
@@ -19,6 +21,7 @@ struct ReplySink {
   std::string* body;
   std::uint64_t maxBytes;
   bool overCap = false;
+  std::exception_ptr failure;  // thrown again once curl has returned
 };
 
 std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* userData) {
@@ -28,7 +31,13 @@ std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* u
     sink->overCap = true;
     return 0;  // anything short of n makes curl abort the transfer
   }
-  sink->body->append(data, n);
+  // No exception may unwind through curl's C frames.
+  try {
+    sink->body->append(data, n);
+  } catch (...) {
+    sink->failure = std::current_exception();
+    return 0;
+  }
   return n;
 }
 
@@ -53,7 +62,7 @@ class CurlHttpSession : public HttpSession {
     // Reset drops the previous request's options but keeps the live connections.
     curl_easy_reset(handle_);
     HttpReply reply;
-    ReplySink sink{&reply.body, limits_.maxReplyBytes};
+    ReplySink sink{&reply.body, limits_.maxReplyBytes, false, nullptr};
     char errorText[CURL_ERROR_SIZE] = {};
     const std::string url = requestLineAddress(request.url);
 
@@ -81,8 +90,9 @@ class CurlHttpSession : public HttpSession {
     if (progress_) {
       curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
       curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, reportProgress);
-      curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, &progress_);
+      curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
     }
+    progressFailure_ = nullptr;
 
     const std::string body = request.body.value_or(std::string());
     if (request.method == "GET" && !request.body) {
@@ -97,6 +107,8 @@ class CurlHttpSession : public HttpSession {
     }
 
     const CURLcode code = curl_easy_perform(handle_);
+    if (sink.failure) std::rethrow_exception(sink.failure);
+    if (progressFailure_) std::rethrow_exception(std::exchange(progressFailure_, nullptr));
     const std::string where = addressForMessages(request.url);
     if (sink.overCap || code == CURLE_FILESIZE_EXCEEDED) {
       throw AutomationError(-CURLE_FILESIZE_EXCEEDED,
@@ -115,10 +127,16 @@ class CurlHttpSession : public HttpSession {
   }
 
  private:
+  // A host's exception ends the transfer and is thrown again once curl has returned.
   static int reportProgress(void* data, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
+    auto* session = static_cast<CurlHttpSession*>(data);
     if (dlnow > 0) {
-      (*static_cast<ProgressHandler*>(data))(static_cast<std::uint64_t>(dlnow),
-                                             static_cast<std::uint64_t>(dltotal));
+      try {
+        session->progress_(static_cast<std::uint64_t>(dlnow), static_cast<std::uint64_t>(dltotal));
+      } catch (...) {
+        session->progressFailure_ = std::current_exception();
+        return 1;
+      }
     }
     return 0;
   }
@@ -126,6 +144,7 @@ class CurlHttpSession : public HttpSession {
   CURL* handle_;
   HttpLimits limits_;
   ProgressHandler progress_;
+  std::exception_ptr progressFailure_;
 };
 
 }  // namespace

@@ -162,6 +162,15 @@ TEST(CurlHttpSession, ReportsProgressUpToTheWholeReply) {
   EXPECT_EQ(t.session->send({"GET", peer.base() + "big", std::nullopt}).body.size(), body.size());
   EXPECT_TRUE(grew);
   EXPECT_EQ(last, body.size());
+
+  // A handler that throws ends the transfer with its own error, and the session
+  // still serves the next request.
+  peer.enqueue(PeerReply::page(200, "OK", "text/plain", body));
+  t.session->setProgressHandler([](std::uint64_t, std::uint64_t) { throw AutomationError(61); });
+  EXPECT_EQ(sendExpectingError(*t.session, {"GET", peer.base() + "big", std::nullopt}).number(), 61);
+  t.session->setProgressHandler({});
+  peer.enqueue(PeerReply::page(200, "OK", "text/plain", "done"));
+  EXPECT_EQ(t.session->send({"GET", peer.base() + "small", std::nullopt}).body, "done");
 }
 
 }  // namespace
