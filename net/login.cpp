@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "platform/conversions.h"
 #include "platform/password_hash.h"
+#include "platform/xml_text.h"
 
 namespace qmx {
 namespace {
@@ -57,7 +58,7 @@ CredentialRecord readCredentialRecord(Platform& platform) {
   const pugi::xml_node password = root.child("pwd");
   const pugi::xml_node level = root.child("levelNum");
   if (!userName || !password || !level) throw AutomationError(kObjectNotSet);
-  return {userName.text().get(), password.text().get(), level.text().get()};
+  return {textContent(userName), textContent(password), textContent(level)};
 }
 
 }  // namespace

@@ -158,6 +158,11 @@ TEST_F(LoginTest, OfflineComparesAClearTextRecordCaseSensitively) {
   EXPECT_EQ(control->get_LevelNum(), "7");
   EXPECT_EQ(control->get_ErrorNumber(), 33);  // offline never touches it
   EXPECT_EQ(peer.requestCount(), 0u);
+
+  // Each value is its element's whole text, however the file splits it.
+  root.write(kRecord, "<xml><username>AD<![CDATA[M]]>IN</username><pwd>Sec<![CDATA[ret]]></pwd>"
+                      "<levelNum>8</levelNum></xml>");
+  EXPECT_TRUE(control->Login("ADMIN", "Secret"));
 }
 
 TEST_F(LoginTest, OfflineHashedRecordRefusesTheHashItself) {
