@@ -107,6 +107,13 @@ class CurlHttpSession : public HttpSession {
     }
 
     const CURLcode code = curl_easy_perform(handle_);
+    // The handle outlives this call (its connections are reused); it must not
+    // keep pointers to this call's buffers, which the closing of a cached
+    // connection could otherwise write to.
+    curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, nullptr);
     if (sink.failure) std::rethrow_exception(sink.failure);
     if (progressFailure_) std::rethrow_exception(std::exchange(progressFailure_, nullptr));
     const std::string where = addressForMessages(request.url);
