@@ -270,15 +270,6 @@ class LineParser {
   const std::unordered_set<std::string>& assigned_;
 };
 
-bool isValidUtf8(std::string_view line) {
-  try {
-    utf8ToCodePoints(line);
-    return true;
-  } catch (const AutomationError&) {
-    return false;
-  }
-}
-
 }  // namespace
 
 ScriptError::ScriptError(int line, const std::string& message)

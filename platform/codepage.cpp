@@ -178,4 +178,13 @@ std::u32string utf8ToCodePoints(std::string_view text) {
   return out;
 }
 
+bool isValidUtf8(std::string_view text) {
+  try {
+    utf8ToCodePoints(text);
+    return true;
+  } catch (const AutomationError&) {
+    return false;
+  }
+}
+
 }  // namespace qmx

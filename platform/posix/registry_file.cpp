@@ -63,15 +63,6 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
-bool isValidUtf8(std::string_view text) {
-  try {
-    utf8ToCodePoints(text);
-    return true;
-  } catch (const AutomationError&) {
-    return false;
-  }
-}
-
 // Windows-1252 bytes of UTF-16LE data, as the ANSI registry functions convert
 // string values; characters outside the code page become '?'.
 std::string utf16DataToSingleByte(std::string_view bytes) {
