@@ -1,7 +1,9 @@
 #include "net/reply_envelope.h"
 
+#include "net/reply_text.h"
 #include "platform/automation_error.h"
 #include "platform/conversions.h"
+#include "platform/request_address.h"
 #include "platform/xml_text.h"
 
 namespace qmx {
@@ -13,6 +15,19 @@ pugi::xml_node envelopeStatus(const pugi::xml_node& document) {
 std::string envelopeStatusText(const pugi::xml_node& document) {
   const pugi::xml_node status = envelopeStatus(document);
   if (!status) throw AutomationError(kObjectNotSet);
+  return textContent(status);
+}
+
+std::string readReplyStatus(const HttpReply& reply, const std::string& address,
+                            pugi::xml_document& document) {
+  const bool wellFormed = parseXml(document, replyText(reply));
+  const pugi::xml_node status = wellFormed ? envelopeStatus(document) : pugi::xml_node();
+  if (!status) {
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +
+                                             addressForMessages(address) +
+                                             (wellFormed ? " has no xml/status" : " is not well-formed XML") +
+                                             " (HTTP status " + std::to_string(reply.status) + ")");
+  }
   return textContent(status);
 }
 

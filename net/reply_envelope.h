@@ -8,6 +8,8 @@
 
 #include <pugixml.hpp>
 
+#include "platform/platform.h"
+
 namespace qmx {
 
 // The outcome text that means success, compared exactly.
@@ -18,6 +20,12 @@ pugi::xml_node envelopeStatus(const pugi::xml_node& document);
 
 // The status element's text. Throws 91 when the reply has no "xml/status".
 std::string envelopeStatusText(const pugi::xml_node& document);
+
+// Decodes and parses a reply into document and returns its status text. Throws 91,
+// naming the address without its query and the HTTP status, when the reply is not
+// well-formed XML or has no "xml/status".
+std::string readReplyStatus(const HttpReply& reply, const std::string& address,
+                            pugi::xml_document& document);
 
 // The failure's number from ErrNumber. Throws 91 when the status element or the
 // attribute is missing, 13 when its text is not a number, 6 when it does not fit

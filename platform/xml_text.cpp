@@ -54,11 +54,4 @@ std::string textContent(const pugi::xml_node& node) {
   return text;
 }
 
-std::optional<std::string> selectText(const pugi::xml_node& from, const char* path) {
-  const pugi::xpath_node hit = from.select_node(path);
-  if (!hit) return std::nullopt;
-  if (hit.attribute()) return std::string(hit.attribute().value());
-  return textContent(hit.node());
-}
-
 }  // namespace qmx

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,9 +28,5 @@ std::string xmlText(const pugi::xml_node& node);
 // The text of every text and CDATA node inside the node, joined in document
 // order, as a DOM's text content. Never fails.
 std::string textContent(const pugi::xml_node& node);
-
-// The text content of the first node the path selects ("xml/status"), or
-// nullopt when no node matches.
-std::optional<std::string> selectText(const pugi::xml_node& from, const char* path);
 
 }  // namespace qmx

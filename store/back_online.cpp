@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "control/xmlload.h"
-#include "net/reply_text.h"
+#include "net/reply_envelope.h"
 #include "platform/codepage.h"
-#include "platform/request_address.h"
 #include "store/data_directory.h"
 
 namespace qmx {
@@ -62,14 +61,7 @@ void XMLLoad::BackOnline() {
       const HttpReply reply = http().send(HttpRequest{"POST", address, xmlText(doc)});
       trapArmed = true;
 
-      const bool wellFormed = parseXml(doc, replyText(reply));
-      const std::optional<std::string> status = wellFormed ? selectText(doc, "xml/status") : std::nullopt;
-      if (!status) {
-        throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +
-                                                 addressForMessages(address) +
-                                                 (wellFormed ? " has no xml/status" : " is not well-formed XML"));
-      }
-      if (*status != "Success") {
+      if (readReplyStatus(reply, address, doc) != kEnvelopeSuccess) {
         platform_.messageBox("Error Updating Offline Files - 0");
         return;
       }

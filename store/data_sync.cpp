@@ -2,9 +2,8 @@
 #include <string>
 
 #include "control/xmlload.h"
-#include "net/reply_text.h"
+#include "net/reply_envelope.h"
 #include "net/server_pages.h"
-#include "platform/request_address.h"
 #include "store/cached_data_file.h"
 #include "store/rowset_merge.h"
 
@@ -26,24 +25,17 @@ XmlDocument XMLLoad::UpdateLocalData(std::string& sWebService, const std::string
   const HttpReply reply = http().send(HttpRequest{"GET", sWebService, std::nullopt});
 
   auto replyDoc = std::make_shared<pugi::xml_document>();
-  const bool wellFormed = parseXml(*replyDoc, replyText(reply));
-  const std::optional<std::string> status = wellFormed ? selectText(*replyDoc, "xml/status") : std::nullopt;
-  if (!status) {
-    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +
-                                             addressForMessages(sWebService) +
-                                             (wellFormed ? " has no xml/status" : " is not well-formed XML") +
-                                             " (HTTP status " + std::to_string(reply.status) + ")");
-  }
+  const std::string status = readReplyStatus(reply, sWebService, *replyDoc);
 
-  if (*status == "NEWDATA") {
+  if (status == "NEWDATA") {
     // The caller keeps the copy it asked for; the next load sees the new one.
     CachedDataFile::write(platform_, path, *replyDoc);
-  } else if (*status == "Success") {
+  } else if (status == "Success") {
     MergeProgress progress;
     if (progress_) progress = [this](std::uint64_t done, std::uint64_t total) { progress_(done, total); };
     mergeRowset(*local, *replyDoc, path, progress);
     CachedDataFile::write(platform_, path, *local);
-  } else if (*status == "Failure") {
+  } else if (status == "Failure") {
     platform_.messageBox("Error updating " + sFile);
   }
   // "NODATA" and any other word leave the copy as it is.
