@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "bench/best_time.h"
+#include "best_time.h"
 #include "cipher/string_cipher.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/best_time.h"
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
+#include "base/xml_text.h"
+#include "best_time.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/xml_text.h"
 #include "store/cached_data_file.h"
 #include "store/rowset_merge.h"
 
@@ -113,7 +113,7 @@ int main() {
           qmx::mergeRowset(*file.document(), *replyDoc, path);
         }
         qmx::CachedDataFile::write(platform, path, *file.document());
-      }, [&] { platform.replaceFile(path, original); }, 1);  // every run starts from the same copy
+      }, [&] { platform.replaceFile(path, original, qmx::FileAccess::Everyone); }, 1);  // every run starts from the same copy
     };
     // Interleaved, so that other work on the machine weighs on both alike.
     double plain = 1e99;

@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "base/automation_error.h"
+#include "base/codepage.h"
 #include "cipher/basic_random.h"
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
 
 namespace qmx {
 namespace {

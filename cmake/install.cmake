@@ -6,11 +6,16 @@ include(CMakePackageConfigHelpers)
 
 set(QMX_CMAKE_PACKAGE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/QMXProd")
 
-# Every header of the library's folders, so that a header added by any
-# subsystem is installed without an edit here. The layout is kept because the
-# headers include each other as "platform/platform.h".
-file(GLOB_RECURSE QMX_PUBLIC_HEADERS CONFIGURE_DEPENDS RELATIVE "${PROJECT_SOURCE_DIR}"
-  control/*.h settings/*.h net/*.h cipher/*.h store/*.h orders/*.h platform/*.h)
+# The public API: the control, the dispatch layer over its member table, the
+# seam with the backend a host constructs, and what these headers include. The
+# layout is kept because the headers include each other as "platform/platform.h".
+set(QMX_PUBLIC_HEADERS
+  control/xmlload.h control/dispatch.h control/member_table.h
+  base/automation_error.h base/variant.h base/xml_text.h
+  platform/platform.h)
+if(NOT WIN32)
+  list(APPEND QMX_PUBLIC_HEADERS platform/posix/posix_platform.h platform/posix/drive_map.h)
+endif()
 foreach(header IN LISTS QMX_PUBLIC_HEADERS)
   get_filename_component(header_dir "${header}" DIRECTORY)
   install(FILES "${header}" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/qmxprod/${header_dir}"

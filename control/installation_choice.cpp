@@ -1,8 +1,8 @@
 // Choosing an installation loads its settings from the registry through the
 // properties, so the host sees every change notified; Location re-derives the
 // data directory from the installation named by CompanyID.
+#include "base/conversions.h"
 #include "control/xmlload.h"
-#include "platform/conversions.h"
 #include "settings/reg_main.h"
 
 namespace qmx {

@@ -1,7 +1,8 @@
 // The control object: its state, its properties with their change
-// notifications, its start-up, and every member a host can call. Members are
-// defined beside the subsystem they belong to (net/, store/, cipher/, orders/);
-// this header is the whole public surface.
+// notifications, its start-up, and every member a host can call. A facade: each
+// member hands its work to the component that owns it (settings, wire, files,
+// synchronisation, cipher, orders) and keeps the properties and their
+// notifications to itself. This header is the whole public surface.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +11,14 @@
 #include <optional>
 #include <string>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
+#include "base/variant.h"
+#include "base/xml_text.h"
 #include "platform/platform.h"
-#include "platform/variant.h"
-#include "platform/xml_text.h"
 
 namespace qmx {
+
+class ServiceConnection;
 
 // The default server base address: qmx-server's default address.
 inline constexpr const char* kDefaultServerBase = "http://127.0.0.1:8631/";
@@ -88,7 +91,7 @@ class XMLLoad {
   // Called with (done, total) while BackOnline works through many files and while
   // a large download arrives; total is 0 when unknown.
   using ProgressHandler = std::function<void(std::uint64_t done, std::uint64_t total)>;
-  void setProgressHandler(ProgressHandler handler) { progress_ = std::move(handler); }
+  void setProgressHandler(ProgressHandler handler);
 
   Platform& platform() { return platform_; }
 
@@ -96,25 +99,11 @@ class XMLLoad {
   void notify(const char* propertyName);
   void runStartup();
 
-  // Page addresses built from ServerBase at the moment of the call.
-  std::string ChkCompPage() const { return serverBase_ + "Bus_ChkComp.asp"; }
-  std::string ProcessFormsPage() const { return serverBase_ + "processForms.asp"; }
-
-  // Data synchronisation: the cached data file's refresh and first download.
-  XmlDocument UpdateLocalData(std::string& sWebService, const std::string& dataPath,
-                              const std::string& sFile, const std::string& sAction);
-  XmlDocument DownloadLocalData(std::string& sWebService, const std::string& dataPath,
-                                const std::string& sFile);
-
-  // The control's one HTTP session, opened on first use.
-  HttpSession& http();
-
   Platform& platform_;
   PropertyChangeHandler onPropertyChange_;
-  ProgressHandler progress_;
   std::optional<AutomationError> startupError_;
-  std::unique_ptr<HttpSession> http_;
-  HttpLimits httpLimits_;
+  // The control's one line to the service, opened on first use.
+  std::unique_ptr<ServiceConnection> connection_;
 
   // Instance state, in declared order.
   std::int32_t lMachineID = 0;

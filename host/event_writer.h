@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 
 namespace qmx::host {
 

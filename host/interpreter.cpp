@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "host/dispatch.h"
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
+#include "control/dispatch.h"
 
 namespace qmx::host {
 

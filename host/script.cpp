@@ -7,8 +7,10 @@
 #include <limits>
 #include <unordered_set>
 
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
+#include "base/ascii_text.h"
+#include "base/automation_error.h"
+#include "base/codepage.h"
+#include "base/utf8.h"
 
 namespace qmx::host {
 namespace {
@@ -17,25 +19,9 @@ bool isSpace(char c) { return c == ' ' || c == '\t'; }
 bool isIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool isIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 bool isKeyword(std::string_view word) {
   return equalsIgnoreCase(word, "True") || equalsIgnoreCase(word, "False") ||
          equalsIgnoreCase(word, "Empty") || equalsIgnoreCase(word, "Null");
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Parses one line; the variables assigned on earlier lines are known so that a
@@ -193,8 +179,8 @@ class LineParser {
         case 'r': out.push_back('\r'); break;
         case 't': out.push_back('\t'); break;
         case 'x': {
-          const int hi = hexValue(peek());
-          const int lo = pos_ + 1 < s_.size() ? hexValue(s_[pos_ + 1]) : -1;
+          const int hi = hexDigitValue(peek());
+          const int lo = pos_ + 1 < s_.size() ? hexDigitValue(s_[pos_ + 1]) : -1;
           if (hi < 0 || lo < 0) fail("\\x must be followed by two hex digits");
           pos_ += 2;
           appendUtf8(out, static_cast<char32_t>(hi * 16 + lo));
@@ -205,8 +191,8 @@ class LineParser {
           ++pos_;
           std::uint32_t cp = 0;
           int digits = 0;
-          while (hexValue(peek()) >= 0) {
-            cp = cp * 16 + static_cast<std::uint32_t>(hexValue(peek()));
+          while (hexDigitValue(peek()) >= 0) {
+            cp = cp * 16 + static_cast<std::uint32_t>(hexDigitValue(peek()));
             ++pos_;
             if (++digits > 6) fail("\\u{...} has too many digits");
           }
@@ -276,9 +262,7 @@ ScriptError::ScriptError(int line, const std::string& message)
     : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line), message_(message) {}
 
 std::string variableKey(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
+  return lowerAscii(name);
 }
 
 std::vector<Statement> parseScript(std::string_view text) {

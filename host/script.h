@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 
 namespace qmx::host {
 

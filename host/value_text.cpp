@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/codepage.h"
-#include "platform/xml_text.h"
+#include "base/ascii_text.h"
+#include "base/codepage.h"
+#include "base/utf8.h"
+#include "base/xml_text.h"
 
 namespace qmx::host {
 namespace {
@@ -14,46 +16,11 @@ namespace {
 // shortest-form sequence come back as themselves (U+0080..U+00FF), so that
 // nothing the control returns can make the output unreadable.
 char32_t nextChar(std::string_view s, std::size_t& pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char b0 = byte(pos);
-  int len = 0;
-  char32_t cp = 0;
-  char32_t min = 0;
-  if (b0 < 0x80) {
-    ++pos;
-    return b0;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  }
-  if (len == 0 || pos + len > s.size()) {
-    ++pos;
-    return b0;
-  }
-  for (int i = 1; i < len; ++i) {
-    const unsigned char b = byte(pos + i);
-    if ((b & 0xC0) != 0x80) {
-      ++pos;
-      return b0;
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++pos;
-    return b0;
-  }
-  pos += len;
-  return cp;
+  if (const auto cp = decodeUtf8(s, pos)) return *cp;
+  return static_cast<unsigned char>(s[pos++]);
 }
 
-std::string hex(std::uint32_t v, int width) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", width, v);
-  return buf;
-}
+std::string hex(std::uint32_t v, int width) { return hexNumber(v, width); }
 
 std::string formatDouble(double d) {
   if (!std::isfinite(d)) return std::isnan(d) ? "NaN" : (d > 0 ? "Infinity" : "-Infinity");

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 
 namespace qmx::host {
 

@@ -1,10 +1,10 @@
 #include "net/reply_envelope.h"
 
+#include "base/automation_error.h"
+#include "base/conversions.h"
+#include "base/request_address.h"
+#include "base/xml_text.h"
 #include "net/reply_text.h"
-#include "platform/automation_error.h"
-#include "platform/conversions.h"
-#include "platform/request_address.h"
-#include "platform/xml_text.h"
 
 namespace qmx {
 
@@ -18,9 +18,9 @@ std::string envelopeStatusText(const pugi::xml_node& document) {
   return textContent(status);
 }
 
-std::string readReplyStatus(const HttpReply& reply, const std::string& address,
+std::string readReplyStatus(Platform& platform, const HttpReply& reply, const std::string& address,
                             pugi::xml_document& document) {
-  const bool wellFormed = parseXml(document, replyText(reply));
+  const bool wellFormed = parseXml(document, replyText(platform, reply));
   const pugi::xml_node status = wellFormed ? envelopeStatus(document) : pugi::xml_node();
   if (!status) {
     throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +

@@ -24,7 +24,7 @@ std::string envelopeStatusText(const pugi::xml_node& document);
 // Decodes and parses a reply into document and returns its status text. Throws 91,
 // naming the address without its query and the HTTP status, when the reply is not
 // well-formed XML or has no "xml/status".
-std::string readReplyStatus(const HttpReply& reply, const std::string& address,
+std::string readReplyStatus(Platform& platform, const HttpReply& reply, const std::string& address,
                             pugi::xml_document& document);
 
 // The failure's number from ErrNumber. Throws 91 when the status element or the

@@ -13,16 +13,13 @@ namespace qmx {
 // text when there is none.
 std::string declaredCharset(std::string_view contentType);
 
-// The body as UTF-8: by the declared charset; without one (or with one nobody
-// knows) by a byte-order mark; else as UTF-8. Bytes that cannot be decoded become
-// U+FFFD. Never fails.
-std::string decodeReplyText(std::string_view body, std::string_view contentType);
+// The body as UTF-8: by the declared charset (one the control does not know
+// itself through the platform); without one (or with one nobody knows) by a
+// byte-order mark; else as UTF-8. Bytes that cannot be decoded become U+FFFD.
+// Never fails.
+std::string decodeReplyText(Platform& platform, std::string_view body, std::string_view contentType);
 
 // decodeReplyText of a reply's body and Content-Type.
-std::string replyText(const HttpReply& reply);
-
-// Valid UTF-8 of possibly malformed UTF-8: every byte that does not belong to a
-// well-formed sequence becomes U+FFFD. Never fails.
-std::string repairUtf8(std::string_view bytes);
+std::string replyText(Platform& platform, const HttpReply& reply);
 
 }  // namespace qmx

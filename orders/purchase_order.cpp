@@ -2,35 +2,20 @@
 
 #include <optional>
 
-#include "control/xmlload.h"
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
-#include "platform/conversions.h"
+#include "base/ascii_text.h"
+#include "base/automation_error.h"
+#include "base/codepage.h"
+#include "base/conversions.h"
 #include "settings/reg_main.h"
 
 namespace qmx {
 namespace {
 
-// The same white space the numeric test tolerates around a number, so none of
-// it can reach a file name.
-std::string_view trimBlanks(std::string_view s) {
-  constexpr std::string_view kBlanks = " \t\r\n\v\f";
-  const auto first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
-}
-
-std::string_view trimSpaces(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
 // Runs the checks in their order; returns the message to show, or nullopt once
 // the file is written.
 std::optional<std::string> writeOrder(Platform& platform, const std::string& documentNumber,
                                       const std::string& orderData) {
-  if (trimSpaces(orderData).empty()) return std::string(kNoOrderDataMessage);
+  if (trimmed(orderData, " ").empty()) return std::string(kNoOrderDataMessage);
   if (!isNumeric(documentNumber)) return std::string(kNoOrderNumberMessage);
 
   std::string folder = GetRegValue(platform, kHkeyLocalMachine, std::string(kDesktopClientSettingsKey),
@@ -66,7 +51,7 @@ std::string orderFileNotCreatedMessage(std::string_view fullPath) {
 }
 
 std::string purchaseOrderFileName(std::string_view documentNumber) {
-  const std::string field = "000000" + std::string(trimBlanks(documentNumber));
+  const std::string field = "000000" + std::string(trimmed(documentNumber));
   return "PO" + field.substr(field.size() > 8 ? field.size() - 8 : 0) + ".POD";
 }
 
@@ -85,10 +70,6 @@ bool saveElectronicPurchaseOrder(Platform& platform, const std::string& document
     // The host is promised a result, never an error; the false result still tells it.
   }
   return false;
-}
-
-bool XMLLoad::SaveElectronicPurchaseOrder(std::string vDocumentNumber, std::string vPurchaseOrderData) {
-  return saveElectronicPurchaseOrder(platform_, vDocumentNumber, vPurchaseOrderData);
 }
 
 }  // namespace qmx

@@ -116,8 +116,10 @@ class Platform {
   // Replaces the file whole (temporary file in the same folder, flushed, renamed
   // over the target): a failure leaves the previous content intact. Throws 76 when
   // the folder is missing, 70 when not allowed, 61 when the disk is full.
-  virtual void replaceFile(const std::string& path, std::string_view bytes,
-                           FileAccess access = FileAccess::Everyone) = 0;
+  // Not yet the same on every backend: the test fake refuses to replace a
+  // read-only file with 70, the POSIX backend replaces it (the folder's mode
+  // decides there); callers must not rely on either.
+  virtual void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) = 0;
   // Deletes a file without forcing: a read-only file is refused with 70. Throws 53
   // when it is missing.
   virtual void deleteFile(const std::string& path) = 0;
@@ -141,6 +143,22 @@ class Platform {
 
   // --- The user: a modal message box with an OK button; returns when acknowledged.
   virtual void messageBox(const std::string& text) = 0;
+
+  // --- Character sets the control does not decode itself (it knows UTF-8,
+  // UTF-16 and the code page): the bytes as UTF-8, an undecodable sequence as
+  // U+FFFD. nullopt when the character set is unknown here.
+  virtual std::optional<std::string> decodeCharset(std::string_view bytes, std::string_view charset) = 0;
+
+  // --- Password hashes, so that no password is kept in clear text. A hash text
+  // names its scheme ("$y$..." for yescrypt), so a record made on one system is
+  // recognised, if not checkable, on another.
+
+  // A new salted hash of the password. Throws AutomationError 5 when none can be made.
+  virtual std::string hashPassword(std::string_view password) = 0;
+  // True when the text has the form of a hash that hashPassword makes here.
+  virtual bool isPasswordHash(std::string_view text) = 0;
+  // True when the password hashes to the stored hash; false on any failure.
+  virtual bool passwordMatchesHash(std::string_view password, std::string_view storedHash) = 0;
 };
 
 }  // namespace qmx

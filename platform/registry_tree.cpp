@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/codepage.h"
+#include "base/codepage.h"
 
 namespace qmx {
 namespace {

@@ -4,6 +4,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "base/ascii_text.h"
+#include "base/utf8.h"
 #include "server/query.h"
 
 namespace qmx::server {
@@ -57,10 +59,7 @@ std::string newInstanceId() {
   std::random_device rd;
   std::uniform_int_distribution<unsigned> dist(0, 0xFFFFFFFFu);
   const unsigned value = dist(rd);
-  static const char* hex = "0123456789ABCDEF";
-  std::string id(8, '0');
-  for (int i = 0; i < 8; ++i) id[static_cast<size_t>(7 - i)] = hex[(value >> (4 * i)) & 0xF];
-  return id;
+  return hexNumber(value, 8);
 }
 
 std::optional<std::string> metaValue(Connection& db, const char* name) {

@@ -7,21 +7,14 @@
 #include <ctime>
 #include <iostream>
 
-#include "server/passwords.h"
+#include "base/ascii_text.h"
+#include "platform/posix/xcrypt_password_hash.h"
 #include "server/query.h"
 #include "server/rowset.h"
 
 namespace qmx::server {
 
 namespace {
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return out;
-}
 
 std::string utcNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -41,7 +34,7 @@ PageReply failure(int number, std::string_view description, int httpStatus = 200
 Pages::Pages(Store& store) : store_(store) {
   // Checked against when the user name is unknown, so that an unknown name takes as
   // long as a wrong password and the page does not reveal which names exist.
-  decoyHash_ = hashPassword("decoy");
+  decoyHash_ = posix::yescryptHash("decoy");
 }
 
 std::string Pages::stamp(std::int64_t change) const { return store_.instanceId() + "." + std::to_string(change); }
@@ -62,7 +55,7 @@ std::optional<std::int64_t> Pages::parseStamp(std::string_view text) {
 
 PageReply Pages::handle(const PageRequest& request) {
   const QueryString query(request.rawQuery);
-  const std::string page = lower(request.path.substr(request.path.rfind('/') + 1));
+  const std::string page = lowerAscii(request.path.substr(request.path.rfind('/') + 1));
   try {
     if (page == "bus_chkcomp.asp") return login(query);
     if (page == "processforms.asp") return upload(query, request.body);
@@ -85,7 +78,7 @@ PageReply Pages::login(const QueryString& query) {
     user = store_.findUser(company, query.value("Username"));
   }
   // Hashing is slow on purpose; it runs outside the lock so logins do not queue.
-  const bool accepted = verifyPassword(query.value("Pwd"), user ? user->passwordHash : decoyHash_) && user;
+  const bool accepted = posix::matchesYescryptHash(query.value("Pwd"), user ? user->passwordHash : decoyHash_) && user;
   if (!accepted) return failure(kBadCredentials, "Invalid user name or password");
   return PageReply{200, loginSuccessEnvelope(user->level)};
 }

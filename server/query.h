@@ -30,7 +30,4 @@ class QueryString {
 // UTF-8, or as Windows-1252 text when they are not valid UTF-8; the result is UTF-8.
 std::string decodeQueryText(std::string_view raw);
 
-// True when the bytes are well-formed UTF-8 (no overlong forms or surrogates).
-bool isValidUtf8(std::string_view bytes);
-
 }  // namespace qmx::server

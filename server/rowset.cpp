@@ -1,17 +1,13 @@
 #include "server/rowset.h"
+#include "base/xml_text.h"
 
 #include <pugixml.hpp>
-#include <sstream>
 
 namespace qmx::server {
 
 namespace {
 
-std::string text(const pugi::xml_document& doc) {
-  std::ostringstream out;
-  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-  return out.str();
-}
+std::string text(const pugi::xml_document& doc) { return xmlText(doc); }
 
 pugi::xml_node envelopeStatus(pugi::xml_document& doc, const char* word) {
   auto status = doc.append_child("xml").append_child("status");

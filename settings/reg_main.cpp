@@ -2,8 +2,8 @@
 // buffers the control hands to the ANSI registry functions.
 #include "settings/reg_main.h"
 
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
+#include "base/automation_error.h"
+#include "base/codepage.h"
 
 namespace qmx {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/variant.h"
 #include "platform/platform.h"
-#include "platform/variant.h"
 
 namespace qmx {
 

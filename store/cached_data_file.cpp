@@ -1,7 +1,7 @@
 #include "store/cached_data_file.h"
 
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
+#include "base/automation_error.h"
+#include "base/codepage.h"
 #include "store/data_directory.h"
 
 namespace qmx {
@@ -52,7 +52,7 @@ CachedDataFile CachedDataFile::read(Platform& platform, const std::string& path)
 }
 
 void CachedDataFile::write(Platform& platform, const std::string& path, const pugi::xml_node& doc) {
-  platform.replaceFile(path, xmlUtf8ToSingleByte(xmlText(doc)));
+  platform.replaceFile(path, xmlUtf8ToSingleByte(xmlText(doc)), FileAccess::Everyone);
 }
 
 }  // namespace qmx

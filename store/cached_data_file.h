@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/xml_text.h"
 #include "platform/platform.h"
-#include "platform/xml_text.h"
 
 namespace qmx {
 

@@ -1,6 +1,8 @@
 #include "store/data_directory.h"
 
-#include "platform/automation_error.h"
+#include <vector>
+
+#include "base/automation_error.h"
 #include "platform/platform.h"
 
 namespace qmx {
@@ -11,6 +13,19 @@ namespace {
 bool leadsUp(std::string_view segment) {
   if (segment.find_first_not_of(". ") != std::string_view::npos) return false;
   return segment.find_first_of('.') != segment.find_last_of('.');
+}
+
+// The folders to make for a data directory, in order. "/" separates as well as
+// "\\": a native path such as "/srv/qmx/data" has no drive, and with "\\" alone it
+// would be one piece that is never made.
+std::vector<std::string> levelsToMake(const std::string& path) {
+  std::vector<std::string> levels;
+  std::size_t separator = path.find_first_of("\\/");
+  if (separator == std::string::npos) return levels;
+  while ((separator = path.find_first_of("\\/", separator + 1)) != std::string::npos)
+    levels.push_back(path.substr(0, separator));
+  levels.push_back(path);
+  return levels;
 }
 
 }  // namespace
@@ -55,6 +70,17 @@ void createFolderLevel(Platform& platform, const std::string& path) {
     platform.createFolder(path);
   } catch (const AutomationError& e) {
     if (e.number() != kFileAlreadyExists || !platform.folderExists(path)) throw;
+  }
+}
+
+void makeDataDirectory(Platform& platform, const std::string& path) {
+  if (platform.folderExists(path)) return;
+  // Empty text has no first piece to start from, as the runtime's split gives none.
+  if (path.empty()) {
+    throw AutomationError(kSubscriptOutOfRange, standardErrorText(kSubscriptOutOfRange) + ": DataPath is empty");
+  }
+  for (const std::string& level : levelsToMake(path)) {
+    if (!platform.folderExists(level)) createFolderLevel(platform, level);
   }
 }
 

@@ -27,4 +27,10 @@ std::string pathInFolder(std::string_view folder, std::string_view relativeName)
 // process made it first) is no failure. Throws as Platform::createFolder otherwise.
 void createFolderLevel(Platform& platform, const std::string& path);
 
+// Makes the data directory level by level when it is missing: the path up to each
+// separator ("\\" or "/") after the first, then the whole path; the text before the
+// first separator is normally a drive and is never made. Throws 9 for an empty
+// path, and as createFolderLevel.
+void makeDataDirectory(Platform& platform, const std::string& path);
+
 }  // namespace qmx

@@ -1,8 +1,10 @@
 #include "store/key_log.h"
 
-#include "control/xmlload.h"
-#include "platform/codepage.h"
-#include "platform/conversions.h"
+#include "base/automation_error.h"
+#include "base/codepage.h"
+#include "base/conversions.h"
+#include "base/xml_text.h"
+#include "platform/platform.h"
 #include "store/data_directory.h"
 
 namespace qmx {
@@ -46,25 +48,20 @@ std::int16_t recordNextRunningNumber(Platform& platform, const std::string& data
     if (bytes && !bytes->empty()) {
       // The damaged log is all that records which numbers were issued; keep it so
       // that someone can find where numbering stood before it restarts at 1.
-      platform.replaceFile(joinPath(dataPath, kDamagedKeyLogName), *bytes);
+      platform.replaceFile(joinPath(dataPath, kDamagedKeyLogName), *bytes, FileAccess::Everyone);
     }
     doc.reset();
     doc.append_child("xml");
   }
 
   doc.document_element().append_child("logEvent").append_attribute("TempKey").set_value(number);
-  platform.replaceFile(logPath, xmlUtf8ToSingleByte(xmlText(doc)));
+  platform.replaceFile(logPath, xmlUtf8ToSingleByte(xmlText(doc)), FileAccess::Everyone);
   return number;
 }
 
 std::string temporaryKey(std::int32_t machineId, std::int16_t location, std::int16_t runningNumber) {
   return std::to_string(machineId) + "-" + std::to_string(location) + "-" +
          std::to_string(runningNumber);
-}
-
-std::string XMLLoad::getKey() {
-  const std::int16_t number = recordNextRunningNumber(platform_, get_DataPath());
-  return temporaryKey(lMachineID, get_Location(), number);
 }
 
 }  // namespace qmx

@@ -1,43 +1,45 @@
-// SaveLocal, GetXSL and DeleteLocalData: the host's operations on the data
-// directory's saved files and cached data files.
-#include "control/xmlload.h"
-#include "platform/codepage.h"
+#include "store/local_store.h"
+
+#include "base/automation_error.h"
+#include "base/codepage.h"
+#include "base/xml_text.h"
 #include "store/data_directory.h"
 
 namespace qmx {
 
-void XMLLoad::SaveLocal(const std::string& sTransXML, const std::string& sFile) {
-  const std::string savedFiles = joinPath(get_DataPath(), "SavedFiles");
-  // Refuse a name leading elsewhere before any folder is made.
-  const std::string target = pathInFolder(savedFiles, sFile);
+std::string savedFilesFolder(const std::string& dataPath) { return joinPath(dataPath, "SavedFiles"); }
 
-  if (!platform_.folderExists(savedFiles)) {
-    createFolderLevel(platform_, savedFiles);
-    createFolderLevel(platform_, joinPath(savedFiles, "data"));
-    createFolderLevel(platform_, joinPath(savedFiles, "style"));
+void saveLocal(Platform& platform, const std::string& dataPath, const std::string& text, const std::string& name) {
+  const std::string savedFiles = savedFilesFolder(dataPath);
+  // Refuse a name leading elsewhere before any folder is made.
+  const std::string target = pathInFolder(savedFiles, name);
+
+  if (!platform.folderExists(savedFiles)) {
+    createFolderLevel(platform, savedFiles);
+    createFolderLevel(platform, joinPath(savedFiles, "data"));
+    createFolderLevel(platform, joinPath(savedFiles, "style"));
   } else {
     for (const char* sub : {"data", "style"}) {
       const std::string folder = joinPath(savedFiles, sub);
-      if (!platform_.folderExists(folder)) createFolderLevel(platform_, folder);
+      if (!platform.folderExists(folder)) createFolderLevel(platform, folder);
     }
   }
 
   std::string bytes;
   try {
-    bytes = utf8ToSingleByte(sTransXML);
+    bytes = utf8ToSingleByte(text);
   } catch (const AutomationError& e) {
     // Converted before the file is touched, so a previous file of the name survives.
     throw AutomationError(e.number(), standardErrorText(e.number()) + ": " + target);
   }
-  platform_.replaceFile(target, bytes);
+  platform.replaceFile(target, bytes, FileAccess::Everyone);
 }
 
-std::string XMLLoad::GetXSL(const Variant& sFileName) {
-  const std::string path =
-      pathInFolder(joinPath(get_DataPath(), "SavedFiles"), variantToText(sFileName));
+std::string readSavedStyleSheet(Platform& platform, const std::string& dataPath, const std::string& name) {
+  const std::string path = pathInFolder(savedFilesFolder(dataPath), name);
   std::optional<std::string> bytes;
   try {
-    bytes = platform_.readFile(path);
+    bytes = platform.readFile(path);
   } catch (const AutomationError&) {
     // A load that fails leaves the document empty; its outcome is not a failure
     // of the call (the empty name, naming the folder itself, lands here too).
@@ -49,12 +51,22 @@ std::string XMLLoad::GetXSL(const Variant& sFileName) {
   return xmlText(doc);
 }
 
-void XMLLoad::DeleteLocalData() {
-  const std::string dataPath = get_DataPath();
-  if (!platform_.folderExists(dataPath)) createFolderLevel(platform_, dataPath);
+void loadSavedTransaction(Platform& platform, const std::string& path, pugi::xml_document& doc) {
+  doc.reset();
+  std::optional<std::string> bytes;
+  try {
+    bytes = platform.readFile(path);
+  } catch (const AutomationError&) {
+    return;
+  }
+  if (bytes) parseXml(doc, singleByteToUtf8(*bytes));
+}
+
+void deleteLocalData(Platform& platform, const std::string& dataPath) {
+  if (!platform.folderExists(dataPath)) createFolderLevel(platform, dataPath);
   // Stops at the first file that cannot go: those before it are gone, the rest stay.
-  for (const std::string& name : platform_.listFiles(dataPath)) {
-    platform_.deleteFile(joinPath(dataPath, name));
+  for (const std::string& name : platform.listFiles(dataPath)) {
+    platform.deleteFile(joinPath(dataPath, name));
   }
 }
 

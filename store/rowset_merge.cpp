@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
 #include "store/cached_data_file.h"
 
 namespace qmx {

@@ -10,9 +10,9 @@
 #include <string>
 #include <utility>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
+#include "base/request_address.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/request_address.h"
 
 namespace qmx {
 namespace {

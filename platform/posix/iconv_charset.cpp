@@ -3,11 +3,11 @@
 
 #include <cerrno>
 
-#include "platform/charset.h"
+#include "platform/posix/iconv_charset.h"
 
-namespace qmx {
+namespace qmx::posix {
 
-std::optional<std::string> charsetToUtf8(std::string_view bytes, std::string_view charset) {
+std::optional<std::string> iconvToUtf8(std::string_view bytes, std::string_view charset) {
   const std::string name(charset);
   iconv_t cd = ::iconv_open("UTF-8", name.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
@@ -42,4 +42,4 @@ std::optional<std::string> charsetToUtf8(std::string_view bytes, std::string_vie
   return out;
 }
 
-}  // namespace qmx
+}  // namespace qmx::posix

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
 
 namespace qmx::posix {
 

@@ -1,6 +1,8 @@
 // Files, folders, the connected state and message boxes of the POSIX platform.
 // The registry lives in posix_registry.cpp, HTTP in curl_http_session.cpp.
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/iconv_charset.h"
+#include "platform/posix/xcrypt_password_hash.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -14,7 +16,8 @@
 #include <charconv>
 #include <iostream>
 
-#include "platform/automation_error.h"
+#include "base/ascii_text.h"
+#include "base/automation_error.h"
 #include "platform/posix/posix_files.h"
 
 namespace qmx {
@@ -40,9 +43,7 @@ bool isKind(const std::string& hostPath, mode_t kind) {
 // Folders list their files in case-insensitive name order, as NTFS does, so that
 // the order is the same on every machine.
 bool listingOrder(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::toupper(static_cast<unsigned char>(x)) < std::toupper(static_cast<unsigned char>(y));
-  });
+  return upperAscii(a) < upperAscii(b);
 }
 
 }  // namespace
@@ -149,6 +150,18 @@ void PosixPlatform::messageBox(const std::string& text) {
   } else {
     std::cerr << text << std::endl;
   }
+}
+
+std::optional<std::string> PosixPlatform::decodeCharset(std::string_view bytes, std::string_view charset) {
+  return posix::iconvToUtf8(bytes, charset);
+}
+
+std::string PosixPlatform::hashPassword(std::string_view password) { return posix::yescryptHash(password); }
+
+bool PosixPlatform::isPasswordHash(std::string_view text) { return posix::isYescryptHash(text); }
+
+bool PosixPlatform::passwordMatchesHash(std::string_view password, std::string_view storedHash) {
+  return posix::matchesYescryptHash(password, storedHash);
 }
 
 }  // namespace qmx

@@ -43,6 +43,11 @@ class PosixPlatform : public Platform {
 
   void messageBox(const std::string& text) override;
 
+  std::optional<std::string> decodeCharset(std::string_view bytes, std::string_view charset) override;
+  std::string hashPassword(std::string_view password) override;
+  bool isPasswordHash(std::string_view text) override;
+  bool passwordMatchesHash(std::string_view password, std::string_view storedHash) override;
+
  private:
   DriveMap drives_;
   MessageHandler onMessage_;

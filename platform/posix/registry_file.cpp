@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <optional>
 
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
+#include "base/ascii_text.h"
+#include "base/automation_error.h"
+#include "base/codepage.h"
+#include "base/utf8.h"
 
 namespace qmx {
 namespace {
@@ -17,56 +19,16 @@ constexpr std::string_view kVersion5Header = "Windows Registry Editor Version 5.
 constexpr std::string_view kRegedit4Header = "REGEDIT4";
 constexpr std::string_view kHiveName = "HKEY_LOCAL_MACHINE";
 
-std::string_view trim(std::string_view s) {
-  constexpr std::string_view ws = " \t\r\n";
-  const auto first = s.find_first_not_of(ws);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(ws) - first + 1);
-}
+std::string_view trim(std::string_view s) { return trimmed(s, " \t\r\n"); }
 
-bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const auto a = static_cast<unsigned char>(s[i]);
-    const auto b = static_cast<unsigned char>(prefix[i]);
-    if ((a >= 'A' && a <= 'Z' ? a + 32 : a) != (b >= 'A' && b <= 'Z' ? b + 32 : b)) return false;
-  }
-  return true;
-}
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// UTF-8 text of UTF-16 code units; unpaired surrogates become U+FFFD.
-std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
-  std::string out;
-  const std::size_t n = bytes.size() / 2;
-  const auto unit = [&](std::size_t i) -> char32_t {
-    const auto lo = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 1 : 0)]);
-    const auto hi = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 0 : 1)]);
-    return static_cast<char32_t>(lo | (hi << 8));
-  };
-  for (std::size_t i = 0; i < n; ++i) {
-    char32_t u = unit(i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      u = 0xFFFD;
-    }
-    appendUtf8(out, u);
-  }
-  return out;
-}
+// The whole UTF-16 code units of the bytes: an odd last byte is dropped, as
+// regedit drops it.
+std::string_view evenPart(std::string_view bytes) { return bytes.substr(0, bytes.size() & ~std::size_t{1}); }
 
 // Windows-1252 bytes of UTF-16LE data, as the ANSI registry functions convert
 // string values; characters outside the code page become '?'.
 std::string utf16DataToSingleByte(std::string_view bytes) {
-  return utf8ToSingleByteLossy(utf16ToUtf8(bytes, false));
+  return utf8ToSingleByteLossy(utf16ToUtf8(evenPart(bytes), false));
 }
 
 std::string singleByteToUtf16Data(std::string_view bytes) {
@@ -85,9 +47,9 @@ class Parser {
   void run(std::string_view bytes) {
     std::string text;
     if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE") {
-      text = utf16ToUtf8(bytes.substr(2), false);
+      text = utf16ToUtf8(evenPart(bytes.substr(2)), false);
     } else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFE\xFF") {
-      text = utf16ToUtf8(bytes.substr(2), true);
+      text = utf16ToUtf8(evenPart(bytes.substr(2)), true);
     } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
       text = std::string(bytes.substr(3));
       if (!isValidUtf8(text)) text = singleByteToUtf8(text);
@@ -156,7 +118,7 @@ class Parser {
     }
     const auto sep = path.find('\\');
     const std::string_view hive = path.substr(0, sep);
-    if (!startsWithNoCase(hive, kHiveName) || hive.size() != kHiveName.size()) {
+    if (!startsWithIgnoreCase(hive, kHiveName) || hive.size() != kHiveName.size()) {
       warn(lineNumber, "key outside " + std::string(kHiveName) + " ignored: " + std::string(path));
       return;
     }
@@ -210,7 +172,7 @@ class Parser {
 
     // Hex data may run over continuation lines ending in "\".
     std::string joined;
-    if (startsWithNoCase(rest, "hex")) {
+    if (startsWithIgnoreCase(rest, "hex")) {
       joined = std::string(rest);
       while (!joined.empty() && joined.back() == '\\' && i + 1 < lines_.size()) {
         joined.pop_back();
@@ -254,7 +216,7 @@ class Parser {
       problem = "value deletion ignored";
       return std::nullopt;
     }
-    if (startsWithNoCase(data, "dword:")) {
+    if (startsWithIgnoreCase(data, "dword:")) {
       const std::string_view digits = trim(data.substr(6));
       if (digits.empty() || digits.size() > 8) {
         problem = "dword value needs 1 to 8 hex digits";
@@ -262,7 +224,7 @@ class Parser {
       }
       std::uint32_t number = 0;
       for (const char c : digits) {
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c);
         if (d < 0) {
           problem = "dword value needs 1 to 8 hex digits";
           return std::nullopt;
@@ -273,7 +235,7 @@ class Parser {
       for (std::size_t k = 0; k < 4; ++k) bytes[k] = static_cast<char>((number >> (8 * k)) & 0xFF);
       return RegistryValue{kRegDword, std::move(bytes)};
     }
-    if (startsWithNoCase(data, "hex")) return parseHex(data.substr(3), problem);
+    if (startsWithIgnoreCase(data, "hex")) return parseHex(data.substr(3), problem);
     problem = "unknown value type";
     return std::nullopt;
   }
@@ -289,7 +251,7 @@ class Parser {
       }
       type = 0;
       for (const char c : digits) {
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c);
         if (d < 0) {
           problem = "unreadable hex(N) type";
           return std::nullopt;
@@ -314,8 +276,8 @@ class Parser {
     for (std::size_t k = 0; k < items.size(); ++k) {
       const std::string_view item = trim(items[k]);
       if (item.empty() && k + 1 == items.size()) break;  // "hex:" alone, or a trailing ","
-      const int hi = item.empty() ? -1 : hexDigit(item[0]);
-      const int lo = item.size() == 2 ? hexDigit(item[1]) : 0;
+      const int hi = item.empty() ? -1 : hexDigitValue(item[0]);
+      const int lo = item.size() == 2 ? hexDigitValue(item[1]) : 0;
       if (item.empty() || item.size() > 2 || hi < 0 || lo < 0) {
         problem = "unreadable byte \"" + std::string(item) + "\" in hex value";
         return std::nullopt;
@@ -350,13 +312,11 @@ std::string quote(std::string_view utf8) {
 }
 
 std::string hexList(std::string_view bytes, std::size_t prefixLength) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
   std::size_t column = prefixLength;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto b = static_cast<unsigned char>(bytes[i]);
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 15]);
+    out += lowerAscii(hexByte(b));  // regedit writes lower-case digits
     column += 2;
     if (i + 1 < bytes.size()) {
       out.push_back(',');

@@ -1,13 +1,12 @@
-// Password hashes through libxcrypt's yescrypt.
 #include <crypt.h>
 
 #include <algorithm>
 #include <memory>
 
-#include "platform/automation_error.h"
-#include "platform/password_hash.h"
+#include "base/automation_error.h"
+#include "platform/posix/xcrypt_password_hash.h"
 
-namespace qmx {
+namespace qmx::posix {
 namespace {
 
 constexpr std::string_view kPrefix = "$y$";
@@ -17,7 +16,9 @@ bool isHashAlphabet(char c) {
 }
 
 // crypt() with its own work area: the plain form shares a static one.
+// A password with a NUL would be hashed only up to it, so it gets no hash at all.
 std::string cryptWith(std::string_view password, const std::string& setting) {
+  if (password.find('\0') != std::string_view::npos) return {};
   auto data = std::make_unique<crypt_data>();
   const std::string phrase(password);
   const char* out = crypt_rn(phrase.c_str(), setting.c_str(), data.get(), sizeof(crypt_data));
@@ -28,7 +29,7 @@ std::string cryptWith(std::string_view password, const std::string& setting) {
 
 }  // namespace
 
-std::string hashPassword(std::string_view password) {
+std::string yescryptHash(std::string_view password) {
   char setting[CRYPT_GENSALT_OUTPUT_SIZE];
   if (!crypt_gensalt_rn(kPrefix.data(), 0, nullptr, 0, setting, sizeof setting))
     throw AutomationError(kInvalidProcedureCall, "No password hash could be made");
@@ -37,7 +38,7 @@ std::string hashPassword(std::string_view password) {
   return hash;
 }
 
-bool isPasswordHash(std::string_view text) {
+bool isYescryptHash(std::string_view text) {
   // "$y$" parameters "$" salt "$" hash: four "$" and a non-empty hash part.
   if (text.substr(0, kPrefix.size()) != kPrefix) return false;
   if (std::count(text.begin(), text.end(), '$') != 4) return false;
@@ -45,7 +46,7 @@ bool isPasswordHash(std::string_view text) {
   return !hash.empty() && std::all_of(hash.begin(), hash.end(), isHashAlphabet);
 }
 
-bool passwordMatchesHash(std::string_view password, std::string_view storedHash) {
+bool matchesYescryptHash(std::string_view password, std::string_view storedHash) {
   const std::string stored(storedHash);
   const std::string computed = cryptWith(password, stored);
   if (computed.size() != stored.size() || computed.empty()) return false;
@@ -56,4 +57,4 @@ bool passwordMatchesHash(std::string_view password, std::string_view storedHash)
   return difference == 0;
 }
 
-}  // namespace qmx
+}  // namespace qmx::posix

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/codepage.h"
+#include "base/ascii_text.h"
+#include "base/codepage.h"
+#include "base/utf8.h"
 
 namespace qmx::test {
 namespace {
@@ -235,6 +237,25 @@ std::unique_ptr<HttpSession> FakePlatform::openHttpSession() {
 void FakePlatform::messageBox(const std::string& text) {
   messageBoxes.push_back(text);
   if (onMessageBox) onMessageBox(text);
+}
+
+std::optional<std::string> FakePlatform::decodeCharset(std::string_view bytes, std::string_view charset) {
+  if (charset == "utf-16le") return utf16ToUtf8(bytes, false);
+  if (charset == "utf-16be") return utf16ToUtf8(bytes, true);
+  return std::nullopt;
+}
+
+std::string FakePlatform::hashPassword(std::string_view password) {
+  if (refuseHashing) throw AutomationError(kInvalidProcedureCall, "No password hash could be made");
+  std::string hash(kFakeHashPrefix);
+  for (const char c : password) hash += hexByte(static_cast<unsigned char>(c));
+  return hash;
+}
+
+bool FakePlatform::isPasswordHash(std::string_view text) { return text.substr(0, kFakeHashPrefix.size()) == kFakeHashPrefix; }
+
+bool FakePlatform::passwordMatchesHash(std::string_view password, std::string_view storedHash) {
+  return isPasswordHash(storedHash) && hashPassword(password) == storedHash;
 }
 
 }  // namespace qmx::test

@@ -14,7 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
+#include "platform/forwarding_platform.h"
 #include "platform/platform.h"
 #include "platform/registry_tree.h"
 #include "settings/reg_main.h"
@@ -76,6 +77,12 @@ class FakePlatform : public Platform {
   // Every request sent, in order.
   std::vector<HttpRequest> httpRequests;
 
+  // ---- Password hashes: a transparent fake scheme ("$fake$" and the password's
+  // bytes in hex), so tests can read what was hashed; refuseHashing makes
+  // hashPassword fail with 5. Character sets: UTF-16 in either byte order only.
+  static constexpr std::string_view kFakeHashPrefix = "$fake$";
+  bool refuseHashing = false;
+
   // ---- Message boxes shown, in order; onMessageBox runs for each when set.
   std::vector<std::string> messageBoxes;
   std::function<void(const std::string&)> onMessageBox;
@@ -95,6 +102,10 @@ class FakePlatform : public Platform {
   bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
   std::unique_ptr<HttpSession> openHttpSession() override;
   void messageBox(const std::string& text) override;
+  std::optional<std::string> decodeCharset(std::string_view bytes, std::string_view charset) override;
+  std::string hashPassword(std::string_view password) override;
+  bool isPasswordHash(std::string_view text) override;
+  bool passwordMatchesHash(std::string_view password, std::string_view storedHash) override;
 
  private:
   friend class FakeHttpSession;
@@ -110,21 +121,24 @@ class FakePlatform : public Platform {
   HttpHandler httpHandler_;
 };
 
-// The platform calls FaultyPlatform counts, one per member of Platform.
+// The platform calls FaultyPlatform counts, one per member of Platform, and the
+// sends of the HTTP sessions it opens.
 enum class PlatformCall {
   RegistrySubkeys, RegistryValue, FileExists, FolderExists, CreateFolder, ReadFile,
   ReplaceFile, DeleteFile, ListFiles, LockFolder, QueryConnectedState, SetConnectedState,
-  OpenHttpSession, MessageBox,
+  OpenHttpSession, MessageBox, DecodeCharset, HashPassword, IsPasswordHash, PasswordMatchesHash,
+  HttpSend,
 };
 
 // Wraps a platform and fails its Nth call (1-based) among the calls being
 // counted. A failing call that can throw throws AutomationError (fileError,
-// naming the path); a query that cannot throw answers as a miss (false, nullopt,
-// a refused set). HTTP sessions and message boxes never fail. Typical use: run the scenario once
-// to learn calls(), then once per n in 1..calls() with failAt(n).
-class FaultyPlatform : public Platform {
+// naming the path; an HTTP send throws a refused connection, -7); a query that
+// cannot throw answers as a miss (false, nullopt, a refused set). Opening a
+// session and message boxes never fail. Typical use: run the scenario once to
+// learn calls(), then once per n in 1..calls() with failAt(n).
+class FaultyPlatform : public ForwardingPlatform {
  public:
-  explicit FaultyPlatform(Platform& inner) : inner_(inner) {}
+  explicit FaultyPlatform(Platform& inner) : ForwardingPlatform(inner) {}
 
   // Fails the Nth counted call from now on (counting restarts at 0); with
   // persistent, every counted call after it fails too.
@@ -138,6 +152,10 @@ class FaultyPlatform : public Platform {
   std::size_t calls() const { return count_; }
   // How many calls were made to fail.
   std::size_t faultsInjected() const { return injected_; }
+
+  // Records the call; true when this call is to fail. Public so that the HTTP
+  // sessions this platform opens can count their sends.
+  bool shouldFail(PlatformCall kind);
 
   std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
   std::optional<RegistryValue> registryValue(std::string_view keyPath, std::string_view valueName) override;
@@ -153,13 +171,14 @@ class FaultyPlatform : public Platform {
   bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
   std::unique_ptr<HttpSession> openHttpSession() override;
   void messageBox(const std::string& text) override;
+  std::optional<std::string> decodeCharset(std::string_view bytes, std::string_view charset) override;
+  std::string hashPassword(std::string_view password) override;
+  bool isPasswordHash(std::string_view text) override;
+  bool passwordMatchesHash(std::string_view password, std::string_view storedHash) override;
 
  private:
-  // Records the call; true when this call is to fail.
-  bool shouldFail(PlatformCall kind);
   [[noreturn]] void throwFileFault(const std::string& path) const;
 
-  Platform& inner_;
   std::set<PlatformCall> countOnly_;
   std::size_t count_ = 0;
   std::size_t failAt_ = 0;

@@ -29,74 +29,119 @@ void FaultyPlatform::throwFileFault(const std::string& path) const {
 
 std::optional<std::vector<std::string>> FaultyPlatform::registrySubkeys(std::string_view keyPath) {
   if (shouldFail(PlatformCall::RegistrySubkeys)) return std::nullopt;
-  return inner_.registrySubkeys(keyPath);
+  return inner().registrySubkeys(keyPath);
 }
 
 std::optional<RegistryValue> FaultyPlatform::registryValue(std::string_view keyPath,
                                                            std::string_view valueName) {
   if (shouldFail(PlatformCall::RegistryValue)) return std::nullopt;
-  return inner_.registryValue(keyPath, valueName);
+  return inner().registryValue(keyPath, valueName);
 }
 
 bool FaultyPlatform::fileExists(const std::string& path) {
   if (shouldFail(PlatformCall::FileExists)) return false;
-  return inner_.fileExists(path);
+  return inner().fileExists(path);
 }
 
 bool FaultyPlatform::folderExists(const std::string& path) {
   if (shouldFail(PlatformCall::FolderExists)) return false;
-  return inner_.folderExists(path);
+  return inner().folderExists(path);
 }
 
 void FaultyPlatform::createFolder(const std::string& path) {
   if (shouldFail(PlatformCall::CreateFolder)) throwFileFault(path);
-  inner_.createFolder(path);
+  inner().createFolder(path);
 }
 
 std::optional<std::string> FaultyPlatform::readFile(const std::string& path) {
   if (shouldFail(PlatformCall::ReadFile)) throwFileFault(path);
-  return inner_.readFile(path);
+  return inner().readFile(path);
 }
 
 void FaultyPlatform::replaceFile(const std::string& path, std::string_view bytes, FileAccess access) {
   // A failed replacement leaves the old content, as the real platforms promise.
   if (shouldFail(PlatformCall::ReplaceFile)) throwFileFault(path);
-  inner_.replaceFile(path, bytes, access);
+  inner().replaceFile(path, bytes, access);
 }
 
 void FaultyPlatform::deleteFile(const std::string& path) {
   if (shouldFail(PlatformCall::DeleteFile)) throwFileFault(path);
-  inner_.deleteFile(path);
+  inner().deleteFile(path);
 }
 
 std::vector<std::string> FaultyPlatform::listFiles(const std::string& folder) {
   if (shouldFail(PlatformCall::ListFiles)) throwFileFault(folder);
-  return inner_.listFiles(folder);
+  return inner().listFiles(folder);
 }
 
 std::unique_ptr<FileLock> FaultyPlatform::lockFolder(const std::string& folder) {
   if (shouldFail(PlatformCall::LockFolder)) throwFileFault(folder);
-  return inner_.lockFolder(folder);
+  return inner().lockFolder(folder);
 }
 
 std::optional<std::uint32_t> FaultyPlatform::queryConnectedState() {
   if (shouldFail(PlatformCall::QueryConnectedState)) return std::nullopt;
-  return inner_.queryConnectedState();
+  return inner().queryConnectedState();
 }
 
 bool FaultyPlatform::setConnectedState(std::uint32_t state, std::uint32_t flags) {
   if (shouldFail(PlatformCall::SetConnectedState)) return false;
-  return inner_.setConnectedState(state, flags);
+  return inner().setConnectedState(state, flags);
 }
+
+namespace {
+
+// A session whose sends count among the platform's calls and can be failed.
+class FaultyHttpSession : public HttpSession {
+ public:
+  FaultyHttpSession(FaultyPlatform& owner, std::unique_ptr<HttpSession> inner)
+      : owner_(owner), inner_(std::move(inner)) {}
+  HttpReply send(const HttpRequest& request) override {
+    if (owner_.shouldFail(PlatformCall::HttpSend)) {
+      throw AutomationError(-7, "Couldn't connect to server (" + request.url + ")");
+    }
+    return inner_->send(request);
+  }
+  void setLimits(const HttpLimits& limits) override { inner_->setLimits(limits); }
+  void setProgressHandler(ProgressHandler handler) override { inner_->setProgressHandler(std::move(handler)); }
+
+ private:
+  FaultyPlatform& owner_;
+  std::unique_ptr<HttpSession> inner_;
+};
+
+}  // namespace
 
 std::unique_ptr<HttpSession> FaultyPlatform::openHttpSession() {
   shouldFail(PlatformCall::OpenHttpSession);
-  return inner_.openHttpSession();
+  return std::make_unique<FaultyHttpSession>(*this, inner().openHttpSession());
 }
 
 void FaultyPlatform::messageBox(const std::string& text) {
   shouldFail(PlatformCall::MessageBox);
-  inner_.messageBox(text);
+  inner().messageBox(text);
+}
+
+std::optional<std::string> FaultyPlatform::decodeCharset(std::string_view bytes, std::string_view charset) {
+  if (shouldFail(PlatformCall::DecodeCharset)) return std::nullopt;
+  return inner().decodeCharset(bytes, charset);
+}
+
+std::string FaultyPlatform::hashPassword(std::string_view password) {
+  if (shouldFail(PlatformCall::HashPassword)) {
+    throw AutomationError(kInvalidProcedureCall, "No password hash could be made");
+  }
+  return inner().hashPassword(password);
+}
+
+bool FaultyPlatform::isPasswordHash(std::string_view text) {
+  if (shouldFail(PlatformCall::IsPasswordHash)) return false;
+  return inner().isPasswordHash(text);
+}
+
+bool FaultyPlatform::passwordMatchesHash(std::string_view password, std::string_view storedHash) {
+  if (shouldFail(PlatformCall::PasswordMatchesHash)) return false;
+  return inner().passwordMatchesHash(password, storedHash);
 }
 
 }  // namespace qmx::test

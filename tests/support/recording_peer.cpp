@@ -9,26 +9,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <list>
 #include <stdexcept>
 
+#include "base/ascii_text.h"
+
 namespace qmx::test {
 namespace {
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string trimmed(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
-}
 
 // Sends everything; false when the client went away.
 bool sendAll(int fd, std::string_view bytes) {
@@ -47,7 +36,7 @@ std::optional<std::string> RecordedRequest::header(std::string_view name) const 
   for (const std::string& line : headerLines) {
     const auto colon = line.find(':');
     if (colon != std::string::npos && equalsIgnoreCase(std::string_view(line).substr(0, colon), name))
-      return trimmed(std::string_view(line).substr(colon + 1));
+      return std::string(trimmed(std::string_view(line).substr(colon + 1), " \t"));
   }
   return std::nullopt;
 }

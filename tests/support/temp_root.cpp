@@ -6,7 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/codepage.h"
+#include "base/codepage.h"
+#include "base/utf8.h"
 
 namespace qmx::test {
 

@@ -2,7 +2,7 @@
 // once the server confirms it, and what the user or the host hears on failure.
 #include <gtest/gtest.h>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
 #include "support/fake_platform.h"
 #include "support/sync_world.h"
 

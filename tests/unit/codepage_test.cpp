@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
+#include "base/automation_error.h"
+#include "base/codepage.h"
 #include "support/fake_platform.h"
 
 namespace qmx {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/automation_error.h"
-#include "platform/conversions.h"
+#include "base/automation_error.h"
+#include "base/conversions.h"
 #include "support/fake_platform.h"
 
 namespace qmx {

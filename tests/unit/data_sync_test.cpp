@@ -2,7 +2,7 @@
 // against a recording peer: the request on the wire and the bytes on disk.
 #include <gtest/gtest.h>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
 #include "store/cached_data_file.h"
 #include "support/sync_world.h"
 

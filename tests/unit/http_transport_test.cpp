@@ -2,9 +2,9 @@
 // request, the reply as received, and every way a transfer can fail.
 #include <gtest/gtest.h>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
+#include "base/request_address.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/request_address.h"
 #include "support/recording_peer.h"
 #include "support/temp_root.h"
 

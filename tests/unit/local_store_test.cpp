@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "control/xmlload.h"
+#include "platform/forwarding_platform.h"
 #include "platform/posix/posix_platform.h"
 #include "store/data_directory.h"
 #include "support/fake_platform.h"
@@ -15,12 +16,12 @@ namespace qmx {
 namespace {
 
 // Remembers which folders were created, in order.
-class RecordingPlatform : public PosixPlatform {
+class RecordingPlatform : public ForwardingPlatform {
  public:
-  using PosixPlatform::PosixPlatform;
+  using ForwardingPlatform::ForwardingPlatform;
   void createFolder(const std::string& path) override {
     created.push_back(path);
-    PosixPlatform::createFolder(path);
+    ForwardingPlatform::createFolder(path);
   }
   std::vector<std::string> created;
 };
@@ -28,7 +29,8 @@ class RecordingPlatform : public PosixPlatform {
 // A control over a temporary machine root whose DataPath is C:\Data\12.
 struct StoreWorld {
   test::TempRoot root;
-  RecordingPlatform platform{root.path(), [](const std::string&) {}};
+  PosixPlatform machine{root.path(), [](const std::string&) {}};
+  RecordingPlatform platform{machine};
   XMLLoad control{platform};
 
   StoreWorld() {

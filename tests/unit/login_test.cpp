@@ -8,7 +8,6 @@
 #include <filesystem>
 
 #include "control/xmlload.h"
-#include "platform/password_hash.h"
 #include "platform/posix/posix_platform.h"
 #include "support/fake_platform.h"
 #include "support/recording_peer.h"
@@ -166,7 +165,7 @@ TEST_F(LoginTest, OfflineComparesAClearTextRecordCaseSensitively) {
 }
 
 TEST_F(LoginTest, OfflineHashedRecordRefusesTheHashItself) {
-  const std::string hash = hashPassword("pw");
+  const std::string hash = platform.hashPassword("pw");
   root.write(kRecord, "<xml><username>u</username><pwd>" + hash + "</pwd><levelNum>1</levelNum></xml>");
   goOffline();
   EXPECT_FALSE(control->Login("u", hash));

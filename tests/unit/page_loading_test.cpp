@@ -2,7 +2,7 @@
 // makes, and the first download on the wire and on disk.
 #include <gtest/gtest.h>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
 #include "support/fake_platform.h"
 #include "support/sync_world.h"
 

@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "cipher/string_cipher.h"
+#include "control/dispatch.h"
 #include "control/xmlload.h"
-#include "host/dispatch.h"
 #include "host/interpreter.h"
 #include "host/script.h"
 #include "support/fake_platform.h"

@@ -4,10 +4,10 @@
 
 #include <sstream>
 
+#include "base/utf8.h"
 #include "host/event_writer.h"
 #include "host/script.h"
 #include "host/value_text.h"
-#include "platform/codepage.h"
 
 namespace qmx::host {
 namespace {

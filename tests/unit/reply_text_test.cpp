@@ -2,7 +2,9 @@
 // however broken, gets through as malformed UTF-8.
 #include <gtest/gtest.h>
 
+#include "base/utf8.h"
 #include "net/reply_text.h"
+#include "support/fake_platform.h"
 
 namespace qmx {
 namespace {
@@ -16,14 +18,15 @@ TEST(ReplyText, DeclaredCharsetIsFoundAmongOtherParameters) {
 }
 
 TEST(ReplyText, DeclaredCharsetWinsOverTheByteOrderMark) {
+  test::FakePlatform platform;
   // ISO-8859-1 is read as the code page, so 0x80 is the euro sign.
-  EXPECT_EQ(decodeReplyText("\x80", "text/xml; charset=iso-8859-1"), "\xE2\x82\xAC");
-  EXPECT_EQ(decodeReplyText("\xEF\xBB\xBFx", "text/xml; charset=utf-8"), "x");
-  EXPECT_EQ(decodeReplyText("\xEF\xBB\xBFx", ""), "x");
-  EXPECT_EQ(decodeReplyText(std::string("\xFE\xFF\0A\0\xE9", 6), ""), "A\xC3\xA9");
-  EXPECT_EQ(decodeReplyText(std::string("A\0", 2), "text/plain; charset=utf-16le"), "A");
+  EXPECT_EQ(decodeReplyText(platform, "\x80", "text/xml; charset=iso-8859-1"), "\xE2\x82\xAC");
+  EXPECT_EQ(decodeReplyText(platform, "\xEF\xBB\xBFx", "text/xml; charset=utf-8"), "x");
+  EXPECT_EQ(decodeReplyText(platform, "\xEF\xBB\xBFx", ""), "x");
+  EXPECT_EQ(decodeReplyText(platform, std::string("\xFE\xFF\0A\0\xE9", 6), ""), "A\xC3\xA9");
+  EXPECT_EQ(decodeReplyText(platform, std::string("A\0", 2), "text/plain; charset=utf-16le"), "A");
   // Cut-off and impossible sequences in a declared character set are replaced, not fatal.
-  EXPECT_EQ(decodeReplyText(std::string("A\0B", 3), "text/plain; charset=utf-16le"), "A\xEF\xBF\xBD");
+  EXPECT_EQ(decodeReplyText(platform, std::string("A\0B", 3), "text/plain; charset=utf-16le"), "A\xEF\xBF\xBD");
 }
 
 TEST(ReplyText, MalformedUtf8BecomesReplacementCharacters) {

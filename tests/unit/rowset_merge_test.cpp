@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/automation_error.h"
-#include "platform/xml_text.h"
+#include "base/automation_error.h"
+#include "base/xml_text.h"
 #include "store/rowset_merge.h"
 
 namespace qmx {

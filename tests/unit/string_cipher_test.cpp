@@ -6,10 +6,10 @@
 #include <random>
 #include <string>
 
+#include "base/automation_error.h"
+#include "base/codepage.h"
 #include "cipher/basic_random.h"
 #include "cipher/string_cipher.h"
-#include "platform/automation_error.h"
-#include "platform/codepage.h"
 #include "support/fake_platform.h"
 
 namespace qmx {

@@ -1,16 +1,17 @@
-// Calls the control's members by name with script values, the way a script
+// Calls the control's members by name with automation values, the way a script
 // engine does through the dispatch interface: argument counts checked, values
-// converted to each argument's type, by-reference arguments written back.
+// converted to each argument's type, by-reference arguments written back. Every
+// host (qmxhost, a COM object) dispatches through here.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
+#include "base/variant.h"
 #include "control/xmlload.h"
-#include "platform/variant.h"
 
-namespace qmx::host {
+namespace qmx {
 
 // Error numbers of the dispatch layer itself.
 inline constexpr std::int32_t kPropertyReadOnly = 383;
@@ -40,4 +41,4 @@ Variant invokeMember(XMLLoad& control, std::string_view name, std::vector<Varian
 // a read-only property, the conversion errors above, and the write's own errors.
 void writeProperty(XMLLoad& control, std::string_view name, const Variant& value);
 
-}  // namespace qmx::host
+}  // namespace qmx

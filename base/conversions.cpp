@@ -1,24 +1,17 @@
 // Text to number as the host's runtime reads it. Only plain decimal notation is
 // numeric here: no hexadecimal "&H", currency signs, group separators, "inf" or
 // "nan", whatever the C library would accept.
-#include "platform/conversions.h"
+#include "base/conversions.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "platform/automation_error.h"
+#include "base/ascii_text.h"
+#include "base/automation_error.h"
 
 namespace qmx {
 namespace {
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string_view trimSpaces(std::string_view s) {
-  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -44,16 +37,6 @@ bool isDecimalNumber(std::string_view s) {
   return i == s.size();
 }
 
-// Rounds to the nearest whole number, an exact half to the even neighbour,
-// independent of the floating-point rounding mode.
-double roundHalfEven(double x) {
-  const double lower = std::floor(x);
-  const double diff = x - lower;
-  if (diff < 0.5) return lower;
-  if (diff > 0.5) return lower + 1;
-  return std::fmod(lower, 2.0) == 0 ? lower : lower + 1;
-}
-
 template <typename Int>
 Int textToWhole(std::string_view text) {
   const auto number = parseNumber(text);
@@ -66,20 +49,20 @@ Int textToWhole(std::string_view text) {
   return static_cast<Int>(rounded);
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y)) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
+double roundHalfEven(double x) {
+  const double lower = std::floor(x);
+  const double diff = x - lower;
+  if (diff < 0.5) return lower;
+  if (diff > 0.5) return lower + 1;
+  return std::fmod(lower, 2.0) == 0 ? lower : lower + 1;
+}
+
+
 std::optional<double> parseNumber(std::string_view text) {
-  std::string_view s = trimSpaces(text);
+  std::string_view s = trimmed(text);
   if (!isDecimalNumber(s)) return std::nullopt;
   const bool negative = s.front() == '-';
   if (s.front() == '+' || s.front() == '-') s.remove_prefix(1);
@@ -104,9 +87,9 @@ std::int16_t textToInteger(std::string_view text) { return textToWhole<std::int1
 std::int32_t textToLong(std::string_view text) { return textToWhole<std::int32_t>(text); }
 
 bool textToBoolean(std::string_view text) {
-  const std::string_view s = trimSpaces(text);
-  if (equalsNoCase(s, "True")) return true;
-  if (equalsNoCase(s, "False")) return false;
+  const std::string_view s = trimmed(text);
+  if (equalsIgnoreCase(s, "True")) return true;
+  if (equalsIgnoreCase(s, "False")) return false;
   const auto number = parseNumber(s);
   if (!number) throw AutomationError(kTypeMismatch);
   return *number != 0;

@@ -1,4 +1,4 @@
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
 
 namespace qmx {
 

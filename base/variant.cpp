@@ -1,8 +1,8 @@
-#include "platform/variant.h"
+#include "base/variant.h"
 
 #include <cstdio>
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
 
 namespace qmx {
 

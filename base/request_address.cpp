@@ -1,17 +1,16 @@
-#include "platform/request_address.h"
+#include "base/request_address.h"
+#include "base/ascii_text.h"
 
 namespace qmx {
 
 std::string requestLineAddress(std::string_view address) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(address.size());
   for (const char ch : address) {
     const auto byte = static_cast<unsigned char>(ch);
     if (byte <= 0x20 || byte >= 0x7F || byte == '#') {
       out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
+      out += hexByte(byte);
     } else {
       out += ch;
     }

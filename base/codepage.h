@@ -31,11 +31,4 @@ std::optional<unsigned char> codePointToSingleByte(char32_t cp);
 // The Unicode code point of one code page byte.
 char32_t singleByteToCodePoint(unsigned char byte);
 
-// Decodes the UTF-8 text into code points; throws AutomationError 5 when malformed.
-std::u32string utf8ToCodePoints(std::string_view text);
-// True when the text is well-formed UTF-8 (no overlong or truncated sequences).
-bool isValidUtf8(std::string_view text);
-// Appends the UTF-8 form of a code point.
-void appendUtf8(std::string& out, char32_t cp);
-
 }  // namespace qmx

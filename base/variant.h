@@ -6,7 +6,7 @@
 #include <string>
 #include <variant>
 
-#include "platform/xml_text.h"
+#include "base/xml_text.h"
 
 namespace qmx {
 

@@ -14,6 +14,10 @@ namespace qmx {
 // spaces around); nullopt when it is not numeric (empty text included).
 std::optional<double> parseNumber(std::string_view text);
 
+// The nearest whole number, an exact half going to the even neighbour, whatever
+// the floating-point rounding mode. Never fails.
+double roundHalfEven(double x);
+
 // True when parseNumber accepts the text.
 bool isNumeric(std::string_view text);
 

@@ -1,6 +1,7 @@
-#include "platform/codepage.h"
+#include "base/codepage.h"
 
-#include "platform/automation_error.h"
+#include "base/automation_error.h"
+#include "base/utf8.h"
 
 namespace qmx {
 namespace {
@@ -17,29 +18,13 @@ constexpr char32_t kHighTable[32] = {
 enum class Unmappable { Fail, Question };
 
 // Decodes the UTF-8 sequence starting at text[i] into cp; returns its length.
-// Throws AutomationError 5 on a malformed, overlong or truncated sequence.
+// Throws AutomationError 5 on a sequence that is not well-formed UTF-8.
 std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& cp) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  if (lead < 0x80) {
-    cp = lead;
-    return 1;
-  }
-  const std::size_t extra = lead >= 0xF8 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-  if (extra == 0 || i + extra >= text.size()) {
-    throw AutomationError(kInvalidProcedureCall);
-  }
-  cp = lead & (0x3F >> extra);
-  for (std::size_t k = 1; k <= extra; ++k) {
-    const auto c = static_cast<unsigned char>(text[i + k]);
-    if ((c & 0xC0) != 0x80) throw AutomationError(kInvalidProcedureCall);
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  // Overlong forms would smuggle in ASCII ("\xC0\xAF" as "/", "\xC0\x80" as NUL).
-  // Surrogates stay accepted: the XML parser writes them for "&#xD800;", and a
-  // document holding one must still reach its file as a reference.
-  constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kShortest[extra]) throw AutomationError(kInvalidProcedureCall);
-  return 1 + extra;
+  std::size_t next = i;
+  const auto decoded = decodeUtf8(text, next);
+  if (!decoded) throw AutomationError(kInvalidProcedureCall);
+  cp = *decoded;
+  return next - i;
 }
 
 std::string encode(std::string_view text, Unmappable mode) {
@@ -79,24 +64,6 @@ std::optional<unsigned char> codePointToSingleByte(char32_t cp) {
 char32_t singleByteToCodePoint(unsigned char byte) {
   if (byte >= 0x80 && byte < 0xA0) return kHighTable[byte - 0x80];
   return byte;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 std::string singleByteToUtf8(std::string_view bytes) {
@@ -164,27 +131,6 @@ std::string xmlUtf8ToSingleByte(std::string_view xml) {
     }
   }
   return out;
-}
-
-std::u32string utf8ToCodePoints(std::string_view text) {
-  std::u32string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    char32_t cp = 0;
-    i += decodeOne(text, i, cp);
-    out.push_back(cp);
-  }
-  return out;
-}
-
-bool isValidUtf8(std::string_view text) {
-  try {
-    utf8ToCodePoints(text);
-    return true;
-  } catch (const AutomationError&) {
-    return false;
-  }
 }
 
 }  // namespace qmx

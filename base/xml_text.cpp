@@ -1,4 +1,4 @@
-#include "platform/xml_text.h"
+#include "base/xml_text.h"
 
 #include <sstream>
 

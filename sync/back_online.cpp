@@ -1,0 +1,60 @@
+#include "sync/back_online.h"
+
+#include <vector>
+
+#include "base/automation_error.h"
+#include "base/xml_text.h"
+#include "net/reply_envelope.h"
+#include "net/server_pages.h"
+#include "store/data_directory.h"
+#include "store/local_store.h"
+
+namespace qmx {
+
+void uploadSavedTransactions(ServiceConnection& connection, const UploadTarget& target) {
+  Platform& platform = connection.platform();
+  const std::string savedFiles = savedFilesFolder(target.dataPath);
+  if (!platform.folderExists(savedFiles)) createFolderLevel(platform, savedFiles);
+
+  const std::vector<std::string> names = platform.listFiles(savedFiles);
+  pugi::xml_document doc;
+  // Before the first request has gone out, a failure is the call's own; after it
+  // the user is told and the call ends quietly, leaving the rest for next time.
+  bool trapArmed = false;
+  std::uint64_t done = 0;
+  try {
+    for (const std::string& name : names) {
+      const std::string path = joinPath(savedFiles, name);
+      loadSavedTransaction(platform, path, doc);
+      const pugi::xml_node data = doc.select_node("xml/rs:data").node();
+      if (!data) {
+        throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the saved transaction " +
+                                                 path +
+                                                 (doc.document_element() ? " has no xml/rs:data element"
+                                                                         : " could not be read as XML"));
+      }
+      const pugi::xml_attribute screen = data.attribute("Screen");
+      if (!screen) {
+        throw AutomationError(kInvalidUseOfNull, standardErrorText(kInvalidUseOfNull) +
+                                                     ": the saved transaction " + path +
+                                                     " has no Screen attribute on xml/rs:data");
+      }
+      const std::string address = uploadAddress(target.serverBase, screen.value(), target.companyId);
+      const HttpReply reply = connection.send(HttpRequest{"POST", address, xmlText(doc)});
+      trapArmed = true;
+
+      if (readReplyStatus(platform, reply, address, doc) != kEnvelopeSuccess) {
+        platform.messageBox("Error Updating Offline Files - 0");
+        return;
+      }
+      // Only a confirmed post lets the file go; a failed deletion posts it again next time.
+      platform.deleteFile(path);
+      connection.reportProgress(++done, names.size());
+    }
+  } catch (const AutomationError& e) {
+    if (!trapArmed) throw;
+    platform.messageBox("Error Updating Offline Files - " + std::to_string(e.number()));
+  }
+}
+
+}  // namespace qmx
