@@ -173,5 +173,29 @@ TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
   EXPECT_EQ(fake.messageBoxes.size(), shown);
 }
 
+TEST(BackOnline, EverySendFailingInTurnKeepsEveryUnconfirmedFile) {
+  const std::vector<std::string> names = {"a.xml", "b.xml", "c.xml"};
+  for (std::size_t n = 1; n <= names.size(); ++n) {
+    SCOPED_TRACE("send " + std::to_string(n) + " fails");
+    test::FakePlatform fake;
+    for (const std::string& name : names) fake.putFile("C:\\D\\SavedFiles\\" + name, transaction("S", name));
+    fake.setHttpHandler([](const HttpRequest&) { return HttpReply{200, "text/xml", kSuccess}; });
+    test::FaultyPlatform faulty(fake);
+    faulty.countOnly({test::PlatformCall::HttpSend});
+    faulty.failAt(n);
+    XMLLoad control(faulty);
+    control.put_DataPath("C:\\D");
+
+    const std::int32_t error = test::errorNumberOf([&] { control.BackOnline(); });
+    // The first send failing is the host's error; a later one is told to the user.
+    EXPECT_EQ(error, n == 1 ? -7 : 0);
+    EXPECT_EQ(fake.messageBoxes, n == 1 ? std::vector<std::string>{}
+                                        : std::vector<std::string>{"Error Updating Offline Files - -7"});
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\" + names[k]).has_value(), k + 1 >= n) << names[k];
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qmx

@@ -149,39 +149,67 @@ TEST(DataSync, NoRequestWhenNoneOrNotLoggedInOrOffline) {
   EXPECT_EQ(w.readDataFile("c.xml"), kCached);
 }
 
-TEST(DataSync, BrokenCopyOrReplyFailsTheLoadAndKeepsTheFile) {
+TEST(DataSync, BrokenCopyFailsTheLoadEvenOfflineAndWithNone) {
   SyncWorld w;
   w.control->put_Authenticated(true);
   w.control->SetOffline(true);
   // A copy without TimeStamp fails even offline and with "none".
   const std::string noStamp = "<xml><rs:data><z:row iKey=\"1\"/></rs:data></xml>";
   w.putDataFile("n.xml", noStamp);
-  AutomationError e = loadExpectingError(w, "n.xml", "none");
+  const AutomationError e = loadExpectingError(w, "n.xml", "none");
   EXPECT_EQ(e.number(), kObjectNotSet);
   EXPECT_NE(e.description().find("C:\\Data\\3\\n.xml"), std::string::npos) << e.description();
+  EXPECT_EQ(w.readDataFile("n.xml"), noStamp);
   w.putDataFile("e.xml", "");
   EXPECT_NE(loadExpectingError(w, "e.xml").description().find("e.xml"), std::string::npos);
   EXPECT_EQ(loadExpectingError(w, "..\\..\\escape.xml").number(), kPathFileAccessError);
+}
 
-  w.control->SetOffline(false);
-  w.putDataFile("c.xml", kCached);
-  w.peer.enqueue(PeerReply::page(500, "Server Error", "text/html", "<html><p>down</html>"));
-  w.peer.enqueue(PeerReply::xml(successReply("t9", "<z:row iKey=\"1\" sName=\"new\"/><z:row iKey=\"1x\"/>")));
-  // A dropped reused connection is retried once by the transport, so every
-  // answer from here on drops it.
-  // A field name outside the code page cannot be written as single-byte text.
-  w.peer.enqueue(PeerReply::xml(successReply("t9", "<z:row iKey=\"1\" \xCE\xA9=\"x\"/>"), "text/xml; charset=utf-8"));
-  w.peer.setDefault(PeerReply::close());
-  e = loadExpectingError(w, "c.xml");
+// Each broken refresh reply, on its own: the load fails with the reply's error,
+// the cached file keeps its bytes, and no message is shown.
+class BrokenRefreshReply : public ::testing::Test {
+ protected:
+  SyncWorld w;
+  void SetUp() override {
+    w.control->put_Authenticated(true);
+    w.putDataFile("c.xml", kCached);
+  }
+  AutomationError refreshWith(PeerReply reply) {
+    w.peer.enqueue(std::move(reply));
+    // A dropped reused connection is retried once by the transport, so every
+    // answer after the one given drops it.
+    w.peer.setDefault(PeerReply::close());
+    AutomationError e = loadExpectingError(w, "c.xml");
+    EXPECT_EQ(w.readDataFile("c.xml"), kCached);
+    EXPECT_TRUE(w.messages.empty());
+    return e;
+  }
+};
+
+TEST_F(BrokenRefreshReply, ServerErrorPageIsNotAnEnvelope) {
+  const AutomationError e = refreshWith(PeerReply::page(500, "Server Error", "text/html", "<html><p>down</html>"));
   EXPECT_EQ(e.number(), kObjectNotSet);
   // Messages name the page, not the query with its access value.
   EXPECT_NE(e.description().find("/data.asp"), std::string::npos) << e.description();
   EXPECT_EQ(e.description().find("Cucumber"), std::string::npos) << e.description();
-  EXPECT_EQ(loadExpectingError(w, "c.xml").number(), kTypeMismatch);
-  EXPECT_EQ(loadExpectingError(w, "c.xml").number(), kInvalidProcedureCall);
-  EXPECT_LT(loadExpectingError(w, "c.xml").number(), 0);
-  EXPECT_EQ(w.readDataFile("c.xml"), kCached);
-  EXPECT_TRUE(w.messages.empty());
+}
+
+TEST_F(BrokenRefreshReply, RowWithANonNumericKey) {
+  EXPECT_EQ(refreshWith(PeerReply::xml(successReply("t9", "<z:row iKey=\"1\" sName=\"new\"/><z:row iKey=\"1x\"/>")))
+                .number(),
+            kTypeMismatch);
+}
+
+TEST_F(BrokenRefreshReply, FieldNameOutsideTheCodePage) {
+  // Such a name cannot be written as single-byte text.
+  EXPECT_EQ(refreshWith(PeerReply::xml(successReply("t9", "<z:row iKey=\"1\" \xCE\xA9=\"x\"/>"),
+                                       "text/xml; charset=utf-8"))
+                .number(),
+            kInvalidProcedureCall);
+}
+
+TEST_F(BrokenRefreshReply, ConnectionClosedWithoutAReply) {
+  EXPECT_LT(refreshWith(PeerReply::close()).number(), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // plain reference that draws every value.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -28,6 +29,63 @@ std::string scramble(std::string_view bytes, std::string_view key) {
   std::string input = singleByteToUtf8(bytes);
   return utf8ToSingleByte(fileEncodeAndDecode(input, singleByteToUtf8(key)));
 }
+
+// The cipher written again from its rules, as plainly as possible and with none
+// of the library's code: the 24-bit generator with every draw made, the four
+// phases one after the other. Input is single-byte text.
+class ReferenceCipher {
+ public:
+  static std::string scramble(std::string_view input, std::string_view key) {
+    // Phase 1: each escape pair stands for the code after the marker minus 10.
+    std::string text;
+    for (std::size_t i = 0; i < input.size(); ++i) {
+      if (input[i] == '\x01') text.push_back(static_cast<char>(static_cast<unsigned char>(input[++i]) - 10));
+      else text.push_back(input[i]);
+    }
+    // Phase 2: reset with -1 (its single-precision bits), one draw, reseed with K + N.
+    ReferenceCipher r;
+    const std::uint32_t minusOne = 0xBF800000u;
+    r.state_ = (minusOne + (minusOne >> 24)) % kModulus;
+    r.draw();
+    r.reseed(static_cast<double>(key.size() + text.size()));
+    // Phase 3: draw each key code's number of times, reseed with the last bit.
+    int bit = 0;
+    for (const unsigned char k : key) {
+      for (int i = 0; i < k; ++i) {
+        r.draw();
+        bit = r.state_ > 0x800000u ? 1 : 0;
+      }
+      r.reseed(bit);
+    }
+    // Phase 4: XOR with the top byte of one draw, escape 0 and 1, skip twice the
+    // next key code.
+    std::string out;
+    std::size_t p = 0;
+    for (const unsigned char t : text) {
+      r.draw();
+      unsigned x = t ^ (r.state_ >> 16);
+      if (x <= 1) {
+        out.push_back('\x01');
+        x += 10;
+      }
+      out.push_back(static_cast<char>(x));
+      p = p + 1 > key.size() ? 1 : p + 1;
+      for (int i = 0; i < 2 * static_cast<unsigned char>(key[p - 1]); ++i) r.draw();
+    }
+    return out;
+  }
+
+ private:
+  static constexpr std::uint64_t kModulus = 16777216;
+  void draw() { state_ = static_cast<std::uint32_t>((state_ * 1140671485ull + 12820163ull) % kModulus); }
+  void reseed(double v) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    const auto high = static_cast<std::uint32_t>(bits >> 32);
+    state_ = (state_ & 0xFFu) | (((high & 0xFFFFu) ^ (high >> 16)) << 8);
+  }
+  std::uint32_t state_ = 0;
+};
 
 int errorOf(std::string& input, const std::string& key) {
   return test::errorNumberOf([&] { fileEncodeAndDecode(input, key); });
@@ -72,8 +130,26 @@ TEST(StringCipher, MatchesKnownAnswersBothWays) {
       {"\x01\x0a\x01\x0b\x02" "abc\xff", "k", "c4a677fc27a293"},  // codes 0 and 1 as escape pairs
   };
   for (const auto& [text, key, hex] : vectors) {
+    EXPECT_EQ(ReferenceCipher::scramble(text, key), fromHex(hex)) << text;
     EXPECT_EQ(scramble(text, key), fromHex(hex)) << text;
     EXPECT_EQ(scramble(fromHex(hex), key), text) << text;
+  }
+}
+
+TEST(StringCipher, AgreesWithAPlainReferenceWrittenFromTheRules) {
+  std::mt19937 gen(7);
+  std::uniform_int_distribution<int> code(0, 255), length(0, 64);
+  for (int round = 0; round < 300; ++round) {
+    std::string text, key;
+    for (int i = length(gen); i > 0; --i) text.push_back(static_cast<char>(code(gen)));
+    for (int i = 1 + length(gen) % 9; i > 0; --i) key.push_back(static_cast<char>(code(gen)));
+    // Codes 0 and 1 enter as the escape pairs that stand for them.
+    std::string escaped;
+    for (const char c : text) {
+      if (c == '\0' || c == '\x01') escaped += {'\x01', static_cast<char>(c + 10)};
+      else escaped.push_back(c);
+    }
+    ASSERT_EQ(scramble(escaped, key), ReferenceCipher::scramble(escaped, key)) << "round " << round;
   }
 }
 
