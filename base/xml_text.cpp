@@ -1,5 +1,7 @@
 #include "base/xml_text.h"
 
+#include "base/xml_wellformed.h"
+
 #include <sstream>
 
 namespace qmx {
@@ -16,6 +18,10 @@ struct StringWriter : pugi::xml_writer {
 }  // namespace
 
 bool parseXml(pugi::xml_document& doc, std::string_view utf8) {
+  if (!isWellFormedXml(utf8)) {
+    doc.reset();
+    return false;
+  }
   const pugi::xml_parse_result result =
       doc.load_buffer(utf8.data(), utf8.size(), kParseOptions, pugi::encoding_utf8);
   if (!result) {

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "base/ascii_text.h"
+#include "base/xml_wellformed.h"
 #include "platform/posix/xcrypt_password_hash.h"
 #include "server/query.h"
 #include "server/rowset.h"
@@ -87,8 +88,7 @@ PageReply Pages::upload(const QueryString& query, const std::string& body) {
   if (query.value("Action") != "Save") return failure(kUnknownAction, "Unknown action");
   const std::string pageId = query.value("pageID");
   if (pageId.empty()) return failure(kMissingPageId, "Missing pageID");
-  pugi::xml_document doc;
-  if (!doc.load_buffer(body.data(), body.size()) || !doc.document_element()) {
+  if (!isWellFormedXml(body)) {
     return failure(kMalformedBody, "The transaction is not well-formed XML");
   }
   const std::string company = query.value("CompanyID");

@@ -5,6 +5,7 @@
 #include "base/automation_error.h"
 #include "base/codepage.h"
 #include "base/xml_text.h"
+#include "base/xml_wellformed.h"
 
 namespace qmx {
 
@@ -41,7 +42,7 @@ CredentialRecord readCredentialRecord(Platform& platform) {
   pugi::xml_document document;
   // Whitespace-only values are kept: a name of spaces must read back as written.
   const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata;
-  if (!document.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8))
+  if (!isWellFormedXml(text) || !document.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8))
     throw AutomationError(kObjectNotSet);
   const pugi::xml_node root = document.child("xml");
   const pugi::xml_node userName = root.child("username");

@@ -20,7 +20,7 @@ const char* const kSuccess = "<xml><status>Success</status></xml>";
 
 struct SavedWork : SyncWorld {
   SavedWork() {
-    putDataFile("SavedFiles/a.xml", transaction("S 1&x", "caf\xE9"));
+    putDataFile("SavedFiles/a.xml", transaction("S 1&amp;x", "caf\xE9"));
     putDataFile("SavedFiles/b.xml", transaction("S2", "two"));
     putDataFile("SavedFiles/c.xml", transaction("S3", "three"));
     putDataFile("SavedFiles/data/d.xml", transaction("D", "never"));
