@@ -18,6 +18,20 @@ std::string requestLineAddress(std::string_view address) {
   return out;
 }
 
+std::string queryValue(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (const char ch : value) {
+    if (ch == '&' || ch == '=' || ch == '+' || ch == '%' || ch == '#') {
+      out += '%';
+      out += hexByte(static_cast<unsigned char>(ch));
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
 std::string addressForMessages(std::string_view address) {
   std::string_view rest = address.substr(0, address.find_first_of("?#"));
   const auto schemeEnd = rest.find("://");

@@ -13,6 +13,12 @@ namespace qmx {
 // Never fails.
 std::string requestLineAddress(std::string_view address);
 
+// A value the control puts into a query, with the characters that would end it or
+// change its meaning percent-encoded ("&", "=", "+", "%", "#"); everything else
+// stays for requestLineAddress to take care of. A server that decodes its query
+// reads the value unchanged. Never fails.
+std::string queryValue(std::string_view value);
+
 // The address as messages name it: scheme, host, port and path, without user
 // information, query or fragment, since those may hold passwords. Never fails.
 std::string addressForMessages(std::string_view address);

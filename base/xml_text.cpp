@@ -1,5 +1,6 @@
 #include "base/xml_text.h"
 
+#include "base/ascii_text.h"
 #include "base/xml_wellformed.h"
 
 #include <sstream>
@@ -15,20 +16,21 @@ struct StringWriter : pugi::xml_writer {
     out.append(static_cast<const char*>(data), size);
   }
 };
-}  // namespace
 
-bool parseXml(pugi::xml_document& doc, std::string_view utf8) {
-  if (!isWellFormedXml(utf8)) {
-    doc.reset();
-    return false;
-  }
-  const pugi::xml_parse_result result =
-      doc.load_buffer(utf8.data(), utf8.size(), kParseOptions, pugi::encoding_utf8);
-  if (!result) {
+bool parseWith(pugi::xml_document& doc, std::string_view utf8, unsigned options) {
+  if (!isWellFormedXml(utf8) || !doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8)) {
     doc.reset();
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool parseXml(pugi::xml_document& doc, std::string_view utf8) { return parseWith(doc, utf8, kParseOptions); }
+
+bool parseXmlKeepingComments(pugi::xml_document& doc, std::string_view utf8) {
+  return parseWith(doc, utf8, kParseOptions | pugi::parse_comments | pugi::parse_pi);
 }
 
 XmlDocument parseXmlDocument(std::string_view utf8) {
@@ -41,6 +43,43 @@ std::string xmlText(const pugi::xml_node& node) {
   StringWriter writer;
   node.print(writer, "", kFormat, pugi::encoding_utf8);
   return std::move(writer.out);
+}
+
+namespace {
+
+// Where the encoding's value stands in a declaration at the start of the text:
+// (offset, length); length 0 when there is none.
+std::pair<std::size_t, std::size_t> declaredEncodingValue(std::string_view text) {
+  if (text.substr(0, 5) != "<?xml") return {0, 0};
+  const std::string_view declaration = text.substr(0, text.find("?>"));
+  const auto key = declaration.find("encoding");
+  if (key == std::string_view::npos) return {0, 0};
+  std::size_t i = key + 8;
+  const auto skipBlanks = [&] {
+    while (i < declaration.size() && (declaration[i] == ' ' || declaration[i] == '\t' || declaration[i] == '\r' ||
+                                      declaration[i] == '\n'))
+      ++i;
+  };
+  skipBlanks();
+  if (i >= declaration.size() || declaration[i] != '=') return {0, 0};
+  ++i;
+  skipBlanks();
+  if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) return {0, 0};
+  const auto close = declaration.find(declaration[i], i + 1);
+  if (close == std::string_view::npos) return {0, 0};
+  return {i + 1, close - i - 1};
+}
+
+}  // namespace
+
+std::string declaredXmlEncoding(std::string_view text) {
+  const auto [offset, length] = declaredEncodingValue(text);
+  return lowerAscii(text.substr(offset, length));
+}
+
+void replaceDeclaredEncoding(std::string& xml, std::string_view encoding) {
+  const auto [offset, length] = declaredEncodingValue(xml);
+  if (length != 0) xml.replace(offset, length, encoding);
 }
 
 std::string textContent(const pugi::xml_node& node) {

@@ -49,9 +49,11 @@ std::string decodeReplyText(Platform& platform, std::string_view body, std::stri
   if (isSingleByteCodePage(charset)) return singleByteToUtf8(body);
   if (!charset.empty()) {
     if (auto text = platform.decodeCharset(body, charset)) {
+      // A label the system resolves to UTF-8 itself ("utf-8//") converts nothing,
+      // so what comes back is checked like any other UTF-8.
       std::string_view view(*text);
-      if (startsWith(view, kUtf8Bom)) return text->substr(kUtf8Bom.size());
-      return std::move(*text);
+      if (startsWith(view, kUtf8Bom)) view.remove_prefix(kUtf8Bom.size());
+      return repairUtf8(view);
     }
   }
   if (startsWith(body, kUtf8Bom)) return repairUtf8(body.substr(kUtf8Bom.size()));

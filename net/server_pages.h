@@ -1,5 +1,6 @@
 // The service's pages as the control addresses them: the fixed access value and
-// the request addresses of login, refresh, first download and upload.
+// the request addresses of login, refresh, first download and upload. Every
+// value the control puts into a query is encoded so that it stays one value.
 #pragma once
 
 #include <cstdint>

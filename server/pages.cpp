@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "base/ascii_text.h"
+#include "base/utf8.h"
 #include "base/xml_wellformed.h"
 #include "platform/posix/xcrypt_password_hash.h"
 #include "server/query.h"
@@ -61,7 +62,8 @@ PageReply Pages::handle(const PageRequest& request) {
     if (page == "bus_chkcomp.asp") return login(query);
     if (page == "processforms.asp") return upload(query, request.body);
     if (page.size() > 4 && page.ends_with(".asp")) return dataSet(query);
-    return failure(kUnknownPage, "Unknown page " + request.path, 404);
+    // The path is bytes from the client; the reply is declared UTF-8.
+    return failure(kUnknownPage, "Unknown page " + repairUtf8(request.path), 404);
   } catch (const std::exception& e) {
     std::cerr << "qmx-server: " << request.path << ": " << e.what() << std::endl;
     return failure(kServerError, "Server error", 500);

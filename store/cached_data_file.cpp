@@ -3,6 +3,7 @@
 #include "base/automation_error.h"
 #include "base/codepage.h"
 #include "store/data_directory.h"
+#include "store/xml_file_text.h"
 
 namespace qmx {
 
@@ -37,7 +38,7 @@ CachedDataFile CachedDataFile::read(Platform& platform, const std::string& path)
     throw AutomationError(kInputPastEndOfFile, "Input past end of file: " + path + " is empty");
   }
   auto doc = std::make_shared<pugi::xml_document>();
-  const std::string text = singleByteToUtf8(*bytes);
+  const std::string text = xmlFileText(platform, *bytes);
   bytes.reset();
   if (!parseXml(*doc, text)) {
     throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) +
@@ -52,7 +53,10 @@ CachedDataFile CachedDataFile::read(Platform& platform, const std::string& path)
 }
 
 void CachedDataFile::write(Platform& platform, const std::string& path, const pugi::xml_node& doc) {
-  platform.replaceFile(path, xmlUtf8ToSingleByte(xmlText(doc)), FileAccess::Everyone);
+  std::string xml = xmlText(doc);
+  // The bytes are the code page's; a declaration kept from a UTF-8 reply must say so.
+  replaceDeclaredEncoding(xml, "windows-1252");
+  platform.replaceFile(path, xmlUtf8ToSingleByte(xml), FileAccess::Everyone);
 }
 
 }  // namespace qmx

@@ -6,6 +6,7 @@
 #include "base/codepage.h"
 #include "base/xml_text.h"
 #include "base/xml_wellformed.h"
+#include "store/xml_file_text.h"
 
 namespace qmx {
 
@@ -38,7 +39,7 @@ CredentialRecord readCredentialRecord(Platform& platform) {
     throw AutomationError(kObjectNotSet);
   }
   if (!bytes) throw AutomationError(kObjectNotSet);
-  const std::string text = singleByteToUtf8(*bytes);
+  const std::string text = xmlFileText(platform, *bytes);
   pugi::xml_document document;
   // Whitespace-only values are kept: a name of spaces must read back as written.
   const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata;

@@ -6,6 +6,7 @@
 #include "base/xml_text.h"
 #include "platform/platform.h"
 #include "store/data_directory.h"
+#include "store/xml_file_text.h"
 
 namespace qmx {
 namespace {
@@ -42,7 +43,7 @@ std::int16_t recordNextRunningNumber(Platform& platform, const std::string& data
   const std::optional<std::string> bytes = platform.readFile(logPath);
   pugi::xml_document doc;
   std::int16_t number = 1;
-  if (bytes && parseXml(doc, singleByteToUtf8(*bytes)) && doc.document_element()) {
+  if (bytes && parseXmlKeepingComments(doc, xmlFileText(platform, *bytes)) && doc.document_element()) {
     number = nextAfterLastEntry(doc.document_element(), logPath);
   } else {
     if (bytes && !bytes->empty()) {
@@ -55,7 +56,9 @@ std::int16_t recordNextRunningNumber(Platform& platform, const std::string& data
   }
 
   doc.document_element().append_child("logEvent").append_attribute("TempKey").set_value(number);
-  platform.replaceFile(logPath, xmlUtf8ToSingleByte(xmlText(doc)), FileAccess::Everyone);
+  std::string xml = xmlText(doc);
+  replaceDeclaredEncoding(xml, "windows-1252");
+  platform.replaceFile(logPath, xmlUtf8ToSingleByte(xml), FileAccess::Everyone);
   return number;
 }
 

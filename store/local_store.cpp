@@ -4,6 +4,7 @@
 #include "base/codepage.h"
 #include "base/xml_text.h"
 #include "store/data_directory.h"
+#include "store/xml_file_text.h"
 
 namespace qmx {
 
@@ -47,7 +48,7 @@ std::string readSavedStyleSheet(Platform& platform, const std::string& dataPath,
   }
   if (!bytes) return {};
   pugi::xml_document doc;
-  if (!parseXml(doc, singleByteToUtf8(*bytes))) return {};
+  if (!parseXml(doc, xmlFileText(platform, *bytes))) return {};
   return xmlText(doc);
 }
 
@@ -59,7 +60,7 @@ void loadSavedTransaction(Platform& platform, const std::string& path, pugi::xml
   } catch (const AutomationError&) {
     return;
   }
-  if (bytes) parseXml(doc, singleByteToUtf8(*bytes));
+  if (bytes) parseXml(doc, xmlFileText(platform, *bytes));
 }
 
 void deleteLocalData(Platform& platform, const std::string& dataPath) {

@@ -23,9 +23,8 @@ void saveLocal(Platform& platform, const std::string& dataPath, const std::strin
 // Throws 75 for a name leading out of the folder.
 std::string readSavedStyleSheet(Platform& platform, const std::string& dataPath, const std::string& name);
 
-// Loads a saved transaction into doc. SaveLocal writes single-byte text, so it is
-// read back the same way. A file that cannot be read or parsed leaves doc empty;
-// never fails.
+// Loads a saved transaction into doc, read by its encoding (see xmlFileText). A
+// file that cannot be read or parsed leaves doc empty; never fails.
 void loadSavedTransaction(Platform& platform, const std::string& path, pugi::xml_document& doc);
 
 // Deletes every file directly in the data directory (made first when missing);

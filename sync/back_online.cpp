@@ -40,7 +40,10 @@ void uploadSavedTransactions(ServiceConnection& connection, const UploadTarget& 
                                                      " has no Screen attribute on xml/rs:data");
       }
       const std::string address = uploadAddress(target.serverBase, screen.value(), target.companyId);
-      const HttpReply reply = connection.send(HttpRequest{"POST", address, xmlText(doc)});
+      std::string body = xmlText(doc);
+      // The body goes as UTF-8, whatever the file's declaration said.
+      replaceDeclaredEncoding(body, "UTF-8");
+      const HttpReply reply = connection.send(HttpRequest{"POST", address, std::move(body)});
       trapArmed = true;
 
       if (readReplyStatus(platform, reply, address, doc) != kEnvelopeSuccess) {

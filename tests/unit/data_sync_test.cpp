@@ -33,7 +33,7 @@ AutomationError loadExpectingError(SyncWorld& w, const std::string& file, const 
   return AutomationError(0, "");
 }
 
-TEST(DataSync, RefreshRequestGoesUnescapedAndNoDataLeavesTheFileByteForByte) {
+TEST(DataSync, RefreshRequestKeepsEachValueWholeAndNoDataLeavesTheFileByteForByte) {
   SyncWorld w;
   w.putDataFile("sub/c d.xml", kCached);
   w.control->put_Authenticated(true);
@@ -46,13 +46,14 @@ TEST(DataSync, RefreshRequestGoesUnescapedAndNoDataLeavesTheFileByteForByte) {
   const auto request = w.peer.lastRequest();
   EXPECT_EQ(request.method, "GET");
   EXPECT_EQ(request.body, "");
-  // Only the blanks are encoded, by the transport; & and \ travel as they are.
+  // A "&" inside a value is encoded by the control, so the value stays whole;
+  // blanks are encoded by the transport; "\" travels as it is.
   EXPECT_EQ(request.target,
-            "/data.asp?Cucumber=73518&Time=2024-01-01%2010:00&x&Data=sub\\c%20d.xml&MachineID=42&LocationID=3"
-            "&CompanyID=A&B%20Co");
+            "/data.asp?Cucumber=73518&Time=2024-01-01%2010:00%26x&Data=sub\\c%20d.xml&MachineID=42&LocationID=3"
+            "&CompanyID=A%26B%20Co");
   EXPECT_EQ(page, w.page() +
-                      "?Cucumber=73518&Time=2024-01-01 10:00&x&Data=sub\\c d.xml&MachineID=42&LocationID=3"
-                      "&CompanyID=A&B Co");
+                      "?Cucumber=73518&Time=2024-01-01 10:00%26x&Data=sub\\c d.xml&MachineID=42&LocationID=3"
+                      "&CompanyID=A%26B Co");
   EXPECT_EQ(w.readDataFile("sub/c d.xml"), kCached);
   ASSERT_TRUE(doc);
   EXPECT_EQ(doc->select_node("//z:row[@iKey=1]/@sName").attribute().value(), std::string("Caf\xC3\xA9"));

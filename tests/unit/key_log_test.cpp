@@ -78,6 +78,8 @@ TEST(GetKey, UnusableLastEntryFailsAndLeavesTheLogAlone) {
       {"<xml><logEvent TempKey=\"abc\"/></xml>", kTypeMismatch},
       {"<xml><logEvent TempKey=\"3\"/><logEvent/></xml>", kObjectNotSet},
       {"<xml><logEvent TempKey=\"3\"/>tail</xml>", kObjectNotSet},
+      {"<xml><logEvent TempKey=\"3\"/><!-- note --></xml>", kObjectNotSet},
+      {"<xml><logEvent TempKey=\"3\"/><?pi x?></xml>", kObjectNotSet},
       {"<xml/>", kObjectNotSet},
   };
   for (const auto& [log, number] : cases) {

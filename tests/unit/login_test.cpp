@@ -51,12 +51,12 @@ class LoginTest : public ::testing::Test {
   }
 };
 
-TEST_F(LoginTest, OnlineSendsTheValuesUnescapedInKeyOrder) {
+TEST_F(LoginTest, OnlineSendsEachValueAsOneQueryValueInKeyOrder) {
   control->put_CompanyID("ACME 1");
   EXPECT_TRUE(onlineLogin("Jo & Co", "p+w#1 %", PeerReply::xml(successWithLevel("3"))));
   EXPECT_EQ(peer.lastRequest().method, "POST");
   EXPECT_EQ(peer.lastRequest().target,
-            "/Bus_ChkComp.asp?Action=Login&Username=Jo%20&%20Co&Pwd=p+w%231%20%&CompanyID=ACME%201&cucumber=73518");
+            "/Bus_ChkComp.asp?Action=Login&Username=Jo%20%26%20Co&Pwd=p%2Bw%231%20%25&CompanyID=ACME%201&cucumber=73518");
   EXPECT_EQ(peer.lastRequest().body, "");
 
   control->put_CompanyID("");

@@ -32,8 +32,8 @@ TEST(PageLoading, DownloadsWhenNoCopyOrNewWhileOnlineAndStoresTheReply) {
   const auto request = w.peer.lastRequest();
   EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.target,
-            "/data.asp?Time=New&Data=c.xml&MachineID=42&LocationID=3&CompanyID=A&B%20Co&cucumber=73518");
-  EXPECT_EQ(page, w.page() + "?Time=New&Data=c.xml&MachineID=42&LocationID=3&CompanyID=A&B Co");
+            "/data.asp?Time=New&Data=c.xml&MachineID=42&LocationID=3&CompanyID=A%26B%20Co&cucumber=73518");
+  EXPECT_EQ(page, w.page() + "?Time=New&Data=c.xml&MachineID=42&LocationID=3&CompanyID=A%26B Co");
 
   // "new" in any case, online, fetches afresh over the copy.
   const std::string second = "<xml><status>Success</status><TimeStamp ModTime=\"d2\"/><rs:data/></xml>";

@@ -88,6 +88,9 @@ TEST(QmxhostScript, RejectsMalformedLinesNamingTheLine) {
       {"print \"\\u{110000}\"", "not a Unicode character"},
       {"print \"\\u{D800}\"", "not a Unicode character"},
       {"print \"\\u{}\"", "hex digits"},
+      // Raw bytes follow the one UTF-8 rule too: no encoded surrogate, nothing above U+10FFFF.
+      {"print \"\xED\xA0\x80\"", "not valid UTF-8"},
+      {"print \"\xF4\x90\x80\x80\"", "not valid UTF-8"},
       {"print \"\\u20AC\"", "hex digits"},
       {"Login demo \"pw\"", "must be quoted"},
       {"Login \"a\"\"b\"", "after a quoted text"},

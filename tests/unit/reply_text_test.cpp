@@ -29,6 +29,17 @@ TEST(ReplyText, DeclaredCharsetWinsOverTheByteOrderMark) {
   EXPECT_EQ(decodeReplyText(platform, std::string("A\0B", 3), "text/plain; charset=utf-16le"), "A\xEF\xBF\xBD");
 }
 
+TEST(ReplyText, TextFromTheSystemsDecoderIsCheckedToo) {
+  // A label the system resolves to UTF-8 itself passes the bytes through unchanged.
+  struct PassThrough : test::FakePlatform {
+    std::optional<std::string> decodeCharset(std::string_view bytes, std::string_view) override {
+      return std::string(bytes);
+    }
+  } platform;
+  EXPECT_EQ(decodeReplyText(platform, "a\xFF\xED\xA0\x80", "text/xml; charset=utf-8//"),
+            "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 TEST(ReplyText, MalformedUtf8BecomesReplacementCharacters) {
   const std::string r = "\xEF\xBF\xBD";
   EXPECT_EQ(repairUtf8("ok \xC3\xA9 \xF0\x9F\x98\x80"), "ok \xC3\xA9 \xF0\x9F\x98\x80");

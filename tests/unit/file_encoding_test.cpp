@@ -1,0 +1,81 @@
+// XML files are read by their encoding (byte-order mark, declaration, else UTF-8
+// when valid, else the code page), and nothing the control writes or sends
+// declares an encoding other than its bytes'.
+#include <gtest/gtest.h>
+
+#include "support/sync_world.h"
+
+namespace qmx {
+namespace {
+
+using test::PeerReply;
+using test::SyncWorld;
+
+std::string utf16le(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
+TEST(FileEncoding, GetXslReadsUtf8Utf16AndCodePageFiles) {
+  SyncWorld w;
+  const auto getXsl = [&](const std::string& name) { return w.control->GetXSL(Variant(name)); };
+  w.putDataFile("SavedFiles/u8.xsl", "<a>caf\xC3\xA9</a>");
+  w.putDataFile("SavedFiles/bom.xsl", "\xEF\xBB\xBF<a>caf\xC3\xA9</a>");
+  w.putDataFile("SavedFiles/cp.xsl", "<a>caf\xE9 \x80</a>");
+  w.putDataFile("SavedFiles/latin.xsl", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>");
+  std::string u16 = utf16le("<a>caf");
+  u16 += std::string("\xE9\0", 2);
+  u16 += utf16le("</a>").substr(2);
+  w.putDataFile("SavedFiles/u16.xsl", u16);
+  EXPECT_EQ(getXsl("u8.xsl"), "<a>caf\xC3\xA9</a>");
+  EXPECT_EQ(getXsl("bom.xsl"), "<a>caf\xC3\xA9</a>");
+  EXPECT_EQ(getXsl("cp.xsl"), "<a>caf\xC3\xA9 \xE2\x82\xAC</a>");
+  EXPECT_EQ(getXsl("u16.xsl"), "<a>caf\xC3\xA9</a>");
+  EXPECT_EQ(getXsl("latin.xsl"), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xC3\xA9</a>");
+
+  // What SaveLocal writes reads back as the host gave it.
+  w.control->SaveLocal("<a>Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC</a>", "saved.xsl");
+  EXPECT_EQ(getXsl("saved.xsl"), "<a>Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC</a>");
+}
+
+TEST(FileEncoding, UploadSendsUtf8ThatSaysSo) {
+  SyncWorld w;
+  w.putDataFile("SavedFiles/a.xml", "\xEF\xBB\xBF<xml><rs:data Screen=\"S\"><z:row v=\"caf\xC3\xA9\"/></rs:data></xml>");
+  w.putDataFile("SavedFiles/b.xml",
+                "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><xml><rs:data Screen=\"S\"><z:row v=\"caf\xE9\"/>"
+                "</rs:data></xml>");
+  w.peer.setDefault(PeerReply::xml("<xml><status>Success</status></xml>"));
+  w.control->BackOnline();
+  const auto requests = w.peer.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].body, "<xml><rs:data Screen=\"S\"><z:row v=\"caf\xC3\xA9\"/></rs:data></xml>");
+  EXPECT_EQ(requests[1].body,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><xml><rs:data Screen=\"S\"><z:row v=\"caf\xC3\xA9\"/>"
+            "</rs:data></xml>");
+  EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(FileEncoding, CachedFileFromAUtf8ReplyDeclaresItsCodePageAndReadsBack) {
+  SyncWorld w;
+  w.control->put_Authenticated(true);
+  const std::string reply =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><xml><status>Success</status><TimeStamp ModTime=\"t1\"/>"
+      "<rs:data><z:row iKey=\"1\" sName=\"Caf\xC3\xA9\"/></rs:data></xml>";
+  w.peer.setDefault(PeerReply::xml(reply, "text/xml; charset=utf-8"));
+  std::string page = w.page();
+  const XmlDocument first = w.control->XMLLoad_(page, "c.xml", "new");
+  ASSERT_TRUE(first);
+  const std::string bytes = w.readDataFile("c.xml");
+  EXPECT_EQ(bytes.rfind("<?xml version=\"1.0\" encoding=\"windows-1252\"?>", 0), 0u) << bytes;
+  EXPECT_NE(bytes.find("Caf\xE9"), std::string::npos);
+
+  w.control->SetOffline(true);
+  page = w.page();
+  const XmlDocument again = w.control->XMLLoad_(page, "c.xml");
+  ASSERT_TRUE(again);
+  EXPECT_STREQ(again->select_node("//z:row").node().attribute("sName").value(), "Caf\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace qmx
