@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qmx {
@@ -48,6 +49,9 @@ struct HttpRequest {
   std::string method;  // "GET" or "POST"
   std::string url;     // sent as written, but for the few bytes that cannot travel
   std::optional<std::string> body;  // bytes; absent means no body at all
+  // Header lines of the control's own, sent in this order after those the
+  // transport adds itself: (name, value), both plain ASCII.
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 struct HttpReply {

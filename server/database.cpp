@@ -55,6 +55,16 @@ CREATE TABLE transactions(
   body TEXT NOT NULL);
 )sql";
 
+// Added after the first databases were made: created when missing, so that those
+// databases keep working.
+constexpr const char* kTransactionKeys = R"sql(
+CREATE TABLE IF NOT EXISTS transaction_keys(
+  company_id TEXT NOT NULL,
+  idempotency_key TEXT NOT NULL,
+  transaction_id INTEGER NOT NULL REFERENCES transactions(id),
+  PRIMARY KEY(company_id, idempotency_key));
+)sql";
+
 std::string newInstanceId() {
   std::random_device rd;
   std::uniform_int_distribution<unsigned> dist(0, 0xFFFFFFFFu);
@@ -100,6 +110,7 @@ Store::Store(const std::string& path, bool create) : db_(path, create) {
     db_.execute("PRAGMA synchronous = OFF");
     WriteTransaction tx(db_);
     db_.execute(kSchema);
+    db_.execute(kTransactionKeys);
     instanceId_ = newInstanceId();
     auto st = db_.prepare("INSERT INTO meta(name, value) VALUES ('schema', ?1), ('instance', ?2), ('change', '0')");
     st.bind(1, kSchemaVersion).bind(2, instanceId_).run();
@@ -114,6 +125,7 @@ Store::Store(const std::string& path, bool create) : db_(path, create) {
   }
   if (schema != kSchemaVersion) throw DatabaseError(path + ": not a qmx-server database of this version");
   instanceId_ = metaValue(db_, "instance").value_or("");
+  db_.execute(kTransactionKeys);
 }
 
 Store Store::open(const std::string& path) {
@@ -233,10 +245,26 @@ std::optional<DataSetSnapshot> Store::readDataSet(std::string_view companyId, st
 }
 
 std::int64_t Store::storeTransaction(std::string_view pageId, std::string_view companyId, std::string_view body,
-                                     std::string_view receivedAt) {
+                                     std::string_view receivedAt, std::string_view idempotencyKey) {
+  // The look-up and the two inserts commit together, so a transaction is stored
+  // with its key or not at all, and a repeat finds the first one.
+  WriteTransaction tx(db_);
+  if (!idempotencyKey.empty()) {
+    auto known = db_.prepare(
+        "SELECT transaction_id FROM transaction_keys WHERE company_id = ?1 AND idempotency_key = ?2");
+    known.bind(1, companyId).bind(2, idempotencyKey);
+    if (known.step()) return known.integer(0);
+  }
   auto st = db_.prepare("INSERT INTO transactions(page_id, company_id, received_at, body) VALUES (?1, ?2, ?3, ?4)");
   st.bind(1, pageId).bind(2, companyId).bind(3, receivedAt).bind(4, body).run();
-  return db_.lastInsertId();
+  const std::int64_t id = db_.lastInsertId();
+  if (!idempotencyKey.empty()) {
+    auto key = db_.prepare(
+        "INSERT INTO transaction_keys(company_id, idempotency_key, transaction_id) VALUES (?1, ?2, ?3)");
+    key.bind(1, companyId).bind(2, idempotencyKey).bind(3, id).run();
+  }
+  tx.commit();
+  return id;
 }
 
 std::vector<StoredTransaction> Store::transactions() {

@@ -53,9 +53,11 @@ class Store {
   std::optional<DataSetSnapshot> readDataSet(std::string_view companyId, std::string_view dataSet,
                                              std::optional<std::int64_t> since);
 
-  // Stores a received transaction; returns its number. Throws DatabaseError.
+  // Stores a received transaction; returns its number. A transaction that arrives
+  // again with an idempotency key already stored for the company is not stored a
+  // second time: the first one's number is returned. Throws DatabaseError.
   std::int64_t storeTransaction(std::string_view pageId, std::string_view companyId, std::string_view body,
-                                std::string_view receivedAt);
+                                std::string_view receivedAt, std::string_view idempotencyKey = {});
   // Every stored transaction in the order received.
   std::vector<StoredTransaction> transactions();
 

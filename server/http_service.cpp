@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <iostream>
@@ -23,6 +24,10 @@ void answer(Pages& pages, bool verbose, const httplib::Request& req, httplib::Re
   const auto mark = req.target.find('?');
   if (mark != std::string::npos) request.rawQuery = req.target.substr(mark + 1);
   request.body = req.body;
+  // A key is a short token of visible ASCII; anything else is taken as no key.
+  const std::string key = req.get_header_value("Idempotency-Key");
+  const bool visible = std::all_of(key.begin(), key.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+  if (key.size() <= 200 && visible) request.idempotencyKey = key;
   const PageReply reply = pages.handle(request);
   res.status = reply.httpStatus;
   res.set_content(reply.body, "text/xml; charset=utf-8");

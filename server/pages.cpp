@@ -60,7 +60,7 @@ PageReply Pages::handle(const PageRequest& request) {
   const std::string page = lowerAscii(request.path.substr(request.path.rfind('/') + 1));
   try {
     if (page == "bus_chkcomp.asp") return login(query);
-    if (page == "processforms.asp") return upload(query, request.body);
+    if (page == "processforms.asp") return upload(query, request);
     if (page.size() > 4 && page.ends_with(".asp")) return dataSet(query);
     // The path is bytes from the client; the reply is declared UTF-8.
     return failure(kUnknownPage, "Unknown page " + repairUtf8(request.path), 404);
@@ -86,7 +86,8 @@ PageReply Pages::login(const QueryString& query) {
   return PageReply{200, loginSuccessEnvelope(user->level)};
 }
 
-PageReply Pages::upload(const QueryString& query, const std::string& body) {
+PageReply Pages::upload(const QueryString& query, const PageRequest& request) {
+  const std::string& body = request.body;
   if (query.value("Action") != "Save") return failure(kUnknownAction, "Unknown action");
   const std::string pageId = query.value("pageID");
   if (pageId.empty()) return failure(kMissingPageId, "Missing pageID");
@@ -96,7 +97,9 @@ PageReply Pages::upload(const QueryString& query, const std::string& body) {
   const std::string company = query.value("CompanyID");
   std::lock_guard lock(storeMutex_);
   if (!store_.companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
-  store_.storeTransaction(pageId, company, body, utcNow());
+  // Stored (and synced to disk) before "Success" goes out; a repeat of a post whose
+  // reply was lost carries the same key and is answered without a second copy.
+  store_.storeTransaction(pageId, company, body, utcNow(), request.idempotencyKey);
   return PageReply{200, successEnvelope()};
 }
 

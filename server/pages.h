@@ -35,6 +35,7 @@ struct PageRequest {
   std::string path;      // decoded path, "/Bus_ChkComp.asp"
   std::string rawQuery;  // the text after "?", as it arrived
   std::string body;
+  std::string idempotencyKey;  // the Idempotency-Key header; empty when absent
 };
 
 struct PageReply {
@@ -56,7 +57,7 @@ class Pages {
 
  private:
   PageReply login(const QueryString& query);
-  PageReply upload(const QueryString& query, const std::string& body);
+  PageReply upload(const QueryString& query, const PageRequest& request);
   PageReply dataSet(const QueryString& query);
 
   Store& store_;

@@ -4,6 +4,7 @@
 #include "base/codepage.h"
 #include "base/xml_text.h"
 #include "store/data_directory.h"
+#include "store/transaction_identity.h"
 #include "store/xml_file_text.h"
 
 namespace qmx {
@@ -32,6 +33,13 @@ void saveLocal(Platform& platform, const std::string& dataPath, const std::strin
   } catch (const AutomationError& e) {
     // Converted before the file is touched, so a previous file of the name survives.
     throw AutomationError(e.number(), standardErrorText(e.number()) + ": " + target);
+  }
+  // A file directly in SavedFiles is a transaction to upload: it gets a new
+  // identity before its text is written, so that a crash in between can at worst
+  // make the service see an earlier transaction of that name twice, never take
+  // this one for an earlier one it already has.
+  if (name.find_first_of("\\/") == std::string::npos) {
+    recordTransactionIdentity(platform, savedFiles, name, newTransactionIdentity());
   }
   platform.replaceFile(target, bytes, FileAccess::Everyone);
 }

@@ -8,6 +8,7 @@
 #include "net/server_pages.h"
 #include "store/data_directory.h"
 #include "store/local_store.h"
+#include "store/transaction_identity.h"
 
 namespace qmx {
 
@@ -15,6 +16,9 @@ void uploadSavedTransactions(ServiceConnection& connection, const UploadTarget& 
   Platform& platform = connection.platform();
   const std::string savedFiles = savedFilesFolder(target.dataPath);
   if (!platform.folderExists(savedFiles)) createFolderLevel(platform, savedFiles);
+  // One run at a time per folder: another process's run would post the same
+  // files and then fail to delete the ones this run deleted first.
+  const std::unique_ptr<FileLock> lock = platform.lockFolder(savedFiles);
 
   const std::vector<std::string> names = platform.listFiles(savedFiles);
   pugi::xml_document doc;
@@ -40,10 +44,14 @@ void uploadSavedTransactions(ServiceConnection& connection, const UploadTarget& 
                                                      " has no Screen attribute on xml/rs:data");
       }
       const std::string address = uploadAddress(target.serverBase, screen.value(), target.companyId);
+      // Fixed before the first post of this file and kept until it is confirmed,
+      // so that a post repeated after a crash is known to the service.
+      const std::string identity = transactionIdentity(platform, savedFiles, name);
       std::string body = xmlText(doc);
       // The body goes as UTF-8, whatever the file's declaration said.
       replaceDeclaredEncoding(body, "UTF-8");
-      const HttpReply reply = connection.send(HttpRequest{"POST", address, std::move(body)});
+      const HttpReply reply =
+          connection.send(HttpRequest{"POST", address, std::move(body), {{"Idempotency-Key", identity}}});
       trapArmed = true;
 
       if (readReplyStatus(platform, reply, address, doc) != kEnvelopeSuccess) {
@@ -52,6 +60,7 @@ void uploadSavedTransactions(ServiceConnection& connection, const UploadTarget& 
       }
       // Only a confirmed post lets the file go; a failed deletion posts it again next time.
       platform.deleteFile(path);
+      forgetTransactionIdentity(platform, savedFiles, name);
       connection.reportProgress(++done, names.size());
     }
   } catch (const AutomationError& e) {

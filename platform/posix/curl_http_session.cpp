@@ -1,7 +1,7 @@
 // The POSIX platform's HTTP: one libcurl easy handle per session, kept so that its
-// connections are reused. The request goes out with no headers of our own, no
-// credentials and no redirects followed; curl adds Host, Accept and, on POST,
-// Content-Length by itself.
+// connections are reused. The request goes out with only the headers the control
+// asks for, no credentials and no redirects followed; curl adds Host, Accept and,
+// on POST, Content-Length by itself.
 #include <curl/curl.h>
 
 #include <exception>
@@ -71,6 +71,9 @@ class CurlHttpSession : public HttpSession {
     HeaderList headers;
     headers.list = curl_slist_append(headers.list, "Content-Type:");
     headers.list = curl_slist_append(headers.list, "Expect:");
+    for (const auto& [name, value] : request.headers) {
+      headers.list = curl_slist_append(headers.list, (name + ": " + value).c_str());
+    }
 
     curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle_, CURLOPT_PATH_AS_IS, 1L);

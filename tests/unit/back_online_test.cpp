@@ -160,7 +160,7 @@ TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
   overFaulty.put_DataPath("C:\\D");
   faulty.failAt(1, kPermissionDenied);
   EXPECT_EQ(test::errorNumberOf([&] { overFaulty.BackOnline(); }), kObjectNotSet);
-  faulty.failAt(2, kPermissionDenied);
+  faulty.failAt(3, kPermissionDenied);  // a.xml, its identity, then b.xml
   overFaulty.BackOnline();
   EXPECT_EQ(fake.messageBoxes.back(), "Error Updating Offline Files - 91");
   EXPECT_FALSE(fake.file("C:\\D\\SavedFiles\\a.xml"));
@@ -195,6 +195,43 @@ TEST(BackOnline, EverySendFailingInTurnKeepsEveryUnconfirmedFile) {
       EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\" + names[k]).has_value(), k + 1 >= n) << names[k];
     }
   }
+}
+
+TEST(BackOnline, EachTransactionCarriesOneIdentityUntilItIsConfirmed) {
+  test::FakePlatform fake;
+  fake.addFolder("C:\\D");
+  XMLLoad control(fake);
+  control.put_DataPath("C:\\D");
+  const std::string text = transaction("S", "same");
+  control.SaveLocal(text, "a.xml");
+  control.SaveLocal(text, "b.xml");
+  // A file saved by an earlier version has no identity yet: it gets one before its first post.
+  fake.putFile("C:\\D\\SavedFiles\\c.xml", text);
+
+  int answered = 0;
+  fake.setHttpHandler([&](const HttpRequest&) -> HttpReply {
+    // The first round: a and b are confirmed but the reply to c is lost.
+    if (++answered == 3) throw AutomationError(-52, "Empty reply from server");
+    return HttpReply{200, "text/xml", kSuccess};
+  });
+  control.BackOnline();
+  control.BackOnline();
+
+  ASSERT_EQ(fake.httpRequests.size(), 4u);
+  std::vector<std::string> keys;
+  for (const HttpRequest& r : fake.httpRequests) {
+    ASSERT_EQ(r.headers.size(), 1u);
+    EXPECT_EQ(r.headers[0].first, "Idempotency-Key");
+    keys.push_back(r.headers[0].second);
+    EXPECT_EQ(keys.back().size(), 32u);
+  }
+  // Equal texts saved twice are two transactions; the retried post keeps its key.
+  EXPECT_NE(keys[0], keys[1]);
+  EXPECT_NE(keys[2], keys[0]);
+  EXPECT_EQ(keys[3], keys[2]);
+  EXPECT_EQ(fake.messageBoxes, std::vector<std::string>{"Error Updating Offline Files - -52"});
+  // Confirmed transactions leave nothing behind, their identities included.
+  for (const std::string& f : fake.allFiles()) EXPECT_EQ(f.find("SavedFiles"), std::string::npos) << f;
 }
 
 }  // namespace

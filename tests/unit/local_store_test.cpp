@@ -46,9 +46,10 @@ TEST(SaveLocal, FreshDataDirectoryGetsSavedFilesThenDataThenStyleThenTheFile) {
   StoreWorld w;
   // "é" and "€" travel as their Windows-1252 bytes.
   w.control.SaveLocal("<xml>\xC3\xA9\xE2\x82\xAC</xml>", "t1.xml");
+  // The hidden ".ids" folder keeps the identities of transactions waiting to go up.
   EXPECT_EQ(w.platform.created,
             (std::vector<std::string>{"C:\\Data\\12\\SavedFiles", "C:\\Data\\12\\SavedFiles\\data",
-                                      "C:\\Data\\12\\SavedFiles\\style"}));
+                                      "C:\\Data\\12\\SavedFiles\\style", "C:\\Data\\12\\SavedFiles\\.ids"}));
   EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/t1.xml")), "<xml>\xE9\x80</xml>");
 
   // A second save with the same name leaves only the second text; no folder is made again.
@@ -66,7 +67,7 @@ TEST(SaveLocal, FreshDataDirectoryGetsSavedFilesThenDataThenStyleThenTheFile) {
 TEST(SaveLocal, CreatesOnlyTheMissingSubfolders) {
   StoreWorld w;
   w.root.makeFolder(StoreWorld::at("SavedFiles/style"));
-  w.control.SaveLocal("x", "a.xml");
+  w.control.SaveLocal("x", "style\\a.xsl");
   EXPECT_EQ(w.platform.created, std::vector<std::string>{"C:\\Data\\12\\SavedFiles\\data"});
 }
 
