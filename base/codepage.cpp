@@ -69,7 +69,16 @@ char32_t singleByteToCodePoint(unsigned char byte) {
 std::string singleByteToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 8);
-  for (char c : bytes) appendUtf8(out, singleByteToCodePoint(static_cast<unsigned char>(c)));
+  // Most bytes are ASCII: copy them in runs, not one by one.
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t end = i;
+    while (end < bytes.size() && static_cast<unsigned char>(bytes[end]) < 0x80) ++end;
+    out.append(bytes, i, end - i);
+    if (end == bytes.size()) break;
+    appendUtf8(out, singleByteToCodePoint(static_cast<unsigned char>(bytes[end])));
+    i = end + 1;
+  }
   return out;
 }
 
