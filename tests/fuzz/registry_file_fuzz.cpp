@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qmx::fuzz::fail("the printed tree reads back with a warning: " + reread.warnings.front() + "\nprinted: " +
                     qmx::fuzz::escaped(printed));
   }
-  // Printing is deterministic, so equal prints mean equal trees.
+  // Compared through their prints: the tree read back must print exactly as the first did.
   const std::string reprinted = qmx::formatRegistry(reread);
   if (reprinted != printed) {
     qmx::fuzz::fail("the printed tree reads back as another tree\nprinted:   " + qmx::fuzz::escaped(printed) +
