@@ -120,15 +120,17 @@ class Platform {
   // Replaces the file whole (temporary file in the same folder, flushed, renamed
   // over the target): a failure leaves the previous content intact. Throws 76 when
   // the folder is missing, 70 when not allowed, 61 when the disk is full.
-  // Not yet the same on every backend: the test fake refuses to replace a
-  // read-only file with 70, the POSIX backend replaces it (the folder's mode
-  // decides there); callers must not rely on either.
+  // A read-only file is refused with 70 and kept as it was, bytes and mark, as
+  // deleteFile refuses it: read-only is the Windows attribute, and on POSIX a
+  // regular file without its owner's write permission, whoever runs the process.
   virtual void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) = 0;
   // Deletes a file without forcing: a read-only file is refused with 70. Throws 53
   // when it is missing.
   virtual void deleteFile(const std::string& path) = 0;
   // Names of the files directly in a folder (no subfolders, no temporaries of an
-  // unfinished replaceFile), in listing order.
+  // unfinished replaceFile), in case-insensitive name order. A temporary whose
+  // writer has died may be removed here or by the next replaceFile in the
+  // folder; a live writer's never is.
   // Throws 76 when the folder is missing.
   virtual std::vector<std::string> listFiles(const std::string& folder) = 0;
   // Takes an exclusive advisory lock tied to a folder, waiting for other holders

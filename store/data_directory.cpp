@@ -4,6 +4,7 @@
 
 #include "base/automation_error.h"
 #include "platform/platform.h"
+#include "platform/temporary_names.h"
 
 namespace qmx {
 namespace {
@@ -58,7 +59,12 @@ bool staysInsideFolder(std::string_view relativeName) {
 
 std::string pathInFolder(std::string_view folder, std::string_view relativeName) {
   std::string path = joinPath(folder, relativeName);
-  if (!staysInsideFolder(relativeName)) {
+  // A file named like a write's temporary would be hidden from every listing, so
+  // never uploaded, and taken for a dead writer's leftover and removed.
+  const std::size_t lastSeparator = relativeName.find_last_of("\\/");
+  const std::string_view lastSegment =
+      lastSeparator == std::string_view::npos ? relativeName : relativeName.substr(lastSeparator + 1);
+  if (!staysInsideFolder(relativeName) || isReplaceTemporaryName(lastSegment)) {
     throw AutomationError(kPathFileAccessError,
                           standardErrorText(kPathFileAccessError) + ": " + path);
   }

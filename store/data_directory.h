@@ -20,7 +20,8 @@ std::string joinPath(std::string_view folder, std::string_view name);
 bool staysInsideFolder(std::string_view relativeName);
 
 // joinPath for a relative name that came from the host. Throws AutomationError 75
-// naming the joined path when the name would lead out of the folder.
+// naming the joined path when the name would lead out of the folder, or when its
+// last segment has the form of a replaceFile temporary (".name.tmp1_2").
 std::string pathInFolder(std::string_view folder, std::string_view relativeName);
 
 // Creates one folder level; a folder that is already there (another control or

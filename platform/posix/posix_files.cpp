@@ -1,15 +1,75 @@
 #include "platform/posix/posix_files.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
+#include <limits>
 
 #include "base/automation_error.h"
+#include "platform/posix/file_system_calls.h"
+#include "platform/temporary_names.h"
 
 namespace qmx::posix {
+namespace {
+
+int systemOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+ssize_t systemWrite(int fd, const void* buffer, size_t count) { return ::write(fd, buffer, count); }
+int systemFsync(int fd) { return ::fsync(fd); }
+int systemClose(int fd) { return ::close(fd); }
+int systemRename(const char* from, const char* to) { return ::rename(from, to); }
+
+// Fresh temporary names tried before a write gives up.
+constexpr int kTemporaryNameAttempts = 100;
+
+constexpr FileSystemCalls kSystemCalls{systemOpen, systemWrite, systemFsync, systemClose, systemRename};
+FileSystemCalls activeCalls = kSystemCalls;
+
+// False with errno set when not every byte could be written.
+bool writeAll(const FileSystemCalls& sys, int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = sys.write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    // A file system that takes nothing and reports no error is out of room
+    // (as SQLite reads it); looping on would never end.
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Removes a temporary that will never be renamed, and reports err for the target.
+[[noreturn]] void abandonTemporary(const std::string& temp, int err, const std::string& controlPath) {
+  ::unlink(temp.c_str());
+  throwFileError(err, controlPath, false);
+}
+
+}  // namespace
+
+const FileSystemCalls& fileSystemCalls() { return activeCalls; }
+
+ScopedFileSystemCalls::ScopedFileSystemCalls(const FileSystemCalls& calls) : previous_(activeCalls) {
+  activeCalls = calls;
+}
+
+ScopedFileSystemCalls::~ScopedFileSystemCalls() { activeCalls = previous_; }
+
+const FileSystemCalls& ScopedFileSystemCalls::real() { return kSystemCalls; }
 
 int errorNumberForErrno(int err, bool missingIsFile) {
   switch (err) {
@@ -34,72 +94,76 @@ void throwFileError(int err, const std::string& controlPath, bool missingIsFile)
   throw AutomationError(number, standardErrorText(number) + ": " + controlPath);
 }
 
-namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
+bool isReadOnlyFile(const std::string& hostPath) {
+  struct stat st {};
+  // The owner's write bit is what a Windows read-only attribute maps to; group
+  // and other bits say who else may write, not whether the file may change.
+  return ::stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
-
-}  // namespace
 
 void replaceFileAtomically(const std::string& hostPath, std::string_view bytes, FileAccess access,
                            const std::string& controlPath) {
-  static std::atomic<unsigned> counter{0};
+  static std::atomic<std::uint64_t> counter{0};
   const auto slash = hostPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : hostPath.substr(0, slash + 1);
+  const std::string folder = slash == std::string::npos ? std::string() : hostPath.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
   if (name.empty()) throwFileError(EISDIR, controlPath, true);
   struct stat st {};
   if (::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     throwFileError(EISDIR, controlPath, true);
   }
-  const std::string temp = (slash == std::string::npos ? std::string() : folder) + "." + name +
-                           ".tmp" + std::to_string(::getpid()) + "_" +
-                           std::to_string(counter.fetch_add(1));
+  // rename() would replace it whatever its mode, since the folder's mode decides;
+  // a file marked read-only is refused instead, as deleting it is.
+  if (isReadOnlyFile(hostPath)) throwFileError(EACCES, controlPath, false);
+  removeStaleTemporaries(folder.empty() ? std::string(".") : folder);
+
+  const FileSystemCalls& sys = fileSystemCalls();
   const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  std::string temp;
+  int fd = -1;
+  // A process that died with this process's pid (a container runs its host as
+  // the same pid every time) may have left the very name behind; take the next.
+  for (int attempt = 0; fd < 0 && attempt < kTemporaryNameAttempts; ++attempt) {
+    temp = folder + replaceTemporaryName(name, static_cast<std::uint64_t>(::getpid()), counter.fetch_add(1));
+    fd = sys.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) throwFileError(errno, controlPath, false);
   if (access == FileAccess::OwnerOnly) ::fchmod(fd, 0600);  // whatever the umask
-  if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {
+  if (!writeAll(sys, fd, bytes) || sys.fsync(fd) != 0) {
     const int err = errno;
-    ::close(fd);  // even if the write failed, close before removing the temporary
-    ::unlink(temp.c_str());
-    throwFileError(err, controlPath, false);
+    sys.close(fd);  // even if the write failed, close before removing the temporary
+    abandonTemporary(temp, err, controlPath);
   }
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throwFileError(err, controlPath, false);
-  }
-  if (::rename(temp.c_str(), hostPath.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throwFileError(err, controlPath, false);
-  }
+  // A close can report a write the fsync did not (some network file systems).
+  if (sys.close(fd) != 0) abandonTemporary(temp, errno, controlPath);
+  if (sys.rename(temp.c_str(), hostPath.c_str()) != 0) abandonTemporary(temp, errno, controlPath);
 }
 
-bool isReplaceTemporary(std::string_view fileName) {
-  if (fileName.size() < 2 || fileName.front() != '.') return false;
-  const auto tmp = fileName.rfind(".tmp");
-  if (tmp == std::string_view::npos || tmp < 2) return false;
-  const std::string_view counters = fileName.substr(tmp + 4);
-  const auto underscore = counters.find('_');
-  const auto allDigits = [](std::string_view s) {
-    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
-  };
-  return underscore != std::string_view::npos && allDigits(counters.substr(0, underscore)) &&
-         allDigits(counters.substr(underscore + 1));
+bool isStaleTemporary(std::string_view fileName) {
+  const std::optional<std::uint64_t> writer = replaceTemporaryWriter(fileName);
+  // 0 and numbers beyond pid_t would make kill() ask about a process group or
+  // another process; such a name is no writer's we can judge.
+  if (!writer || *writer == 0 ||
+      *writer > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) {
+    return false;
+  }
+  // EPERM means alive but another user's: only "no such process" lets it go.
+  return ::kill(static_cast<pid_t>(*writer), 0) == -1 && errno == ESRCH;
+}
+
+void removeStaleTemporaries(const std::string& hostFolder) {
+  DIR* dir = ::opendir(hostFolder.c_str());
+  if (!dir) return;
+  const int dirFd = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!isStaleTemporary(entry->d_name)) continue;
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      ::unlinkat(dirFd, entry->d_name, 0);
+    }
+  }
+  ::closedir(dir);
 }
 
 std::optional<std::string> readWholeFile(const std::string& hostPath, const std::string& controlPath) {

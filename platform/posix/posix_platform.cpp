@@ -19,6 +19,7 @@
 #include "base/ascii_text.h"
 #include "base/automation_error.h"
 #include "platform/posix/posix_files.h"
+#include "platform/temporary_names.h"
 
 namespace qmx {
 namespace {
@@ -88,15 +89,21 @@ std::vector<std::string> PosixPlatform::listFiles(const std::string& folder) {
   DIR* dir = ::opendir(host.c_str());
   if (!dir) posix::throwFileError(errno, folder, false);
   std::vector<std::string> names;
+  bool staleTemporaries = false;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     // A write cut short by a crash leaves its temporary behind: it is no file of
     // the folder, and uploading it would post a torn or a doubled transaction.
-    if (posix::isReplaceTemporary(name)) continue;
+    // Once its writer is gone nothing will rename it, so it goes (below).
+    if (isReplaceTemporaryName(name)) {
+      staleTemporaries = staleTemporaries || posix::isStaleTemporary(name);
+      continue;
+    }
     if (isKind(host + "/" + name, S_IFREG)) names.push_back(name);
   }
   ::closedir(dir);
+  if (staleTemporaries) posix::removeStaleTemporaries(host);
   std::sort(names.begin(), names.end(), listingOrder);
   return names;
 }

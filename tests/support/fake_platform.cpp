@@ -6,6 +6,7 @@
 #include "base/ascii_text.h"
 #include "base/codepage.h"
 #include "base/utf8.h"
+#include "platform/temporary_names.h"
 
 namespace qmx::test {
 namespace {
@@ -208,7 +209,10 @@ std::vector<std::string> FakePlatform::listFiles(const std::string& folder) {
   if (!folderExistsNormalised(key)) fail(kPathNotFound, folder);
   std::vector<std::string> names;
   for (const auto& entry : files_) {
-    if (parentOf(entry.first) == (key == "\\" ? std::string() : key)) names.push_back(nameOf(entry.first));
+    if (parentOf(entry.first) != (key == "\\" ? std::string() : key)) continue;
+    // A temporary of an unfinished write is no file of the folder, as on disk.
+    const std::string name = nameOf(entry.first);
+    if (!isReplaceTemporaryName(name)) names.push_back(name);
   }
   std::sort(names.begin(), names.end(), listingOrder);
   return names;

@@ -51,7 +51,8 @@ class FakePlatform : public Platform {
 
   // ---- Files and folders. Paths are the control's text; "/" counts as "\",
   // repeated separators and a trailing one are ignored, letter case matters.
-  // Drive roots ("C:") and the working directory always exist.
+  // Drive roots ("C:") and the working directory always exist. Listings leave out
+  // names shaped like a write's temporary, as on disk.
 
   // Creates a folder with its missing parents.
   void addFolder(std::string_view path);
