@@ -1,5 +1,5 @@
-// File operations on host paths with the control's error numbers, shared by the
-// POSIX platform and by the tools (qmx-server, qmxhost) that write files too.
+// File operations on host paths with the control's error numbers, for the POSIX
+// platform's files, registry file and connected state.
 #pragma once
 
 #include <optional>
