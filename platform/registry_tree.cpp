@@ -97,7 +97,9 @@ std::optional<std::vector<std::string_view>> splitRegistryPath(std::string_view 
   for (;;) {
     const auto sep = path.find('\\');
     const std::string_view part = path.substr(0, sep);
-    if (part.empty()) return std::nullopt;
+    // A key deeper than Windows allows would only come from a damaged file, and
+    // destroying or printing such a tree recurses once per level.
+    if (part.empty() || parts.size() == kMaxRegistryDepth) return std::nullopt;
     parts.push_back(part);
     if (sep == std::string_view::npos) break;
     path.remove_prefix(sep + 1);

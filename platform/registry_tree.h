@@ -75,8 +75,11 @@ class RegistryTree {
   RegistryKey root_;
 };
 
+// The deepest key path the registry holds, as Windows limits it.
+inline constexpr std::size_t kMaxRegistryDepth = 512;
+
 // The components of a key path; nullopt when an empty component other than one
-// trailing "\" makes it malformed.
+// trailing "\" makes it malformed, or when it is deeper than kMaxRegistryDepth.
 std::optional<std::vector<std::string_view>> splitRegistryPath(std::string_view path);
 
 }  // namespace qmx

@@ -44,6 +44,85 @@ bool holdsRows(const pugi::xml_node& row) {
   }));
 }
 
+struct ReplyRow {
+  pugi::xml_node node;
+  double key;
+};
+
+// The first rs:data in document order, or an empty node.
+pugi::xml_node firstRowsetData(const pugi::xml_node& doc) {
+  return doc.find_node([](const pugi::xml_node& n) {
+    return n.type() == pugi::node_element && std::string_view(n.name()) == "rs:data";
+  });
+}
+
+// True when a z:row element encloses the node.
+bool isInsideRow(pugi::xml_node node) {
+  for (node = node.parent(); node; node = node.parent()) {
+    if (node.type() == pugi::node_element && std::string_view(node.name()) == "z:row") return true;
+  }
+  return false;
+}
+
+// True when the node is the ancestor or the node itself.
+bool isWithin(pugi::xml_node node, const pugi::xml_node& ancestor) {
+  for (; node; node = node.parent()) {
+    if (node == ancestor) return true;
+  }
+  return false;
+}
+
+// Sets the new time stamp and replaces or appends every reply row, with the reply
+// already checked. With receiverMayMove, the receiving rs:data is looked for again
+// whenever a replaced row held it, and its loss fails the merge with 91 (the
+// caller then discards the document).
+void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const std::string& newTime,
+               std::string_view what, const MergeProgress& progress, bool receiverMayMove) {
+  // One pass over the local copy: the first row of every numeric key.
+  std::unordered_map<double, pugi::xml_node> firstRowOfKey;
+  firstRowOfKey.reserve(rows.size());
+  const auto indexRows = [&] {
+    firstRowOfKey.clear();
+    forEachElementNamed(local, "z:row", [&](const pugi::xml_node& row) {
+      const std::optional<double> number = rowKeyNumber(row.attribute("iKey").value());
+      if (number) firstRowOfKey.try_emplace(*number, row);
+    });
+  };
+  indexRows();
+  pugi::xml_node receiver = firstRowsetData(local);
+
+  if (!newTime.empty()) firstTimeStamp(local).attribute("ModTime").set_value(newTime.c_str());
+
+  std::uint64_t done = 0;
+  for (const ReplyRow& row : rows) {
+    auto hit = firstRowOfKey.find(row.key);
+    if (hit == firstRowOfKey.end()) {
+      if (!receiver) {
+        throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the cached data file " +
+                                                 std::string(what) +
+                                                 " has no rs:data element left to receive the reply's rows");
+      }
+      // A later reply row with the same key must replace this one, as it would
+      // if the local copy were searched afresh for every row.
+      const pugi::xml_node copy = receiver.append_copy(row.node);
+      firstRowOfKey.emplace(row.key, copy);
+      if (holdsRows(copy)) indexRows();
+    } else {
+      pugi::xml_node parent = hit->second.parent();
+      const pugi::xml_node copy = parent.insert_copy_before(row.node, hit->second);
+      // Rows nested in a row come and go with it; the index must not keep them.
+      const bool nested = holdsRows(hit->second) || holdsRows(copy);
+      const bool losesReceiver = receiverMayMove && receiver && isWithin(receiver, hit->second);
+      parent.remove_child(hit->second);
+      hit->second = copy;  // the replacement is now the first row of its key
+      if (nested) indexRows();
+      if (losesReceiver) receiver = firstRowsetData(local);
+    }
+    if (progress && ++done % kProgressEvery == 0) progress(done, rows.size());
+  }
+  if (progress && !rows.empty()) progress(rows.size(), rows.size());
+}
+
 }  // namespace
 
 std::optional<double> rowKeyNumber(std::string_view text) {
@@ -91,10 +170,6 @@ void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_
                                              " has no TimeStamp element with a ModTime attribute");
   }
 
-  struct ReplyRow {
-    pugi::xml_node node;
-    double key;
-  };
   std::vector<ReplyRow> rows;
   forEachElementNamed(reply, "z:row", [&](const pugi::xml_node& row) {
     const pugi::xml_attribute key = row.attribute("iKey");
@@ -112,49 +187,26 @@ void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_
     rows.push_back({row, *number});
   });
 
-  // One pass over the local copy: the first row of every numeric key, and the
-  // first rs:data, which receives new rows.
-  std::unordered_map<double, pugi::xml_node> firstRowOfKey;
-  const auto indexRows = [&] {
-    firstRowOfKey.clear();
-    forEachElementNamed(local, "z:row", [&](const pugi::xml_node& row) {
-      const std::optional<double> number = rowKeyNumber(row.attribute("iKey").value());
-      if (number) firstRowOfKey.try_emplace(*number, row);
-    });
-  };
-  indexRows();
-  pugi::xml_node firstData = local.find_node([](const pugi::xml_node& n) {
-    return n.type() == pugi::node_element && std::string_view(n.name()) == "rs:data";
-  });
-  if (!rows.empty() && !firstData) {
+  const pugi::xml_node receiver = firstRowsetData(local);
+  if (!rows.empty() && !receiver) {
     throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the cached data file " +
                                              std::string(what) +
                                              " has no rs:data element to receive the reply's rows");
   }
 
-  if (!newTime->empty()) firstTimeStamp(local).attribute("ModTime").set_value(newTime->c_str());
-
-  std::uint64_t done = 0;
-  for (const ReplyRow& row : rows) {
-    auto hit = firstRowOfKey.find(row.key);
-    if (hit == firstRowOfKey.end()) {
-      // A later reply row with the same key must replace this one, as it would
-      // if the local copy were searched afresh for every row.
-      const pugi::xml_node copy = firstData.append_copy(row.node);
-      firstRowOfKey.emplace(row.key, copy);
-      if (holdsRows(copy)) indexRows();
-    } else {
-      pugi::xml_node parent = hit->second.parent();
-      const pugi::xml_node copy = parent.insert_copy_before(row.node, hit->second);
-      // Rows nested in a row come and go with it; the index must not keep them.
-      const bool nested = holdsRows(hit->second) || holdsRows(copy);
-      parent.remove_child(hit->second);
-      hit->second = copy;  // the replacement is now the first row of its key
-      if (nested) indexRows();
-    }
-    if (progress && ++done % kProgressEvery == 0) progress(done, rows.size());
+  // The rs:data that receives new rows normally stands outside every row. Inside
+  // one, a reply row may replace it: then the merge runs on a copy and looks for
+  // the receiver again after each replacement, and the local document changes
+  // only once the whole merge has succeeded.
+  if (receiver && isInsideRow(receiver)) {
+    pugi::xml_document scratch;
+    for (pugi::xml_node child = local.first_child(); child; child = child.next_sibling()) scratch.append_copy(child);
+    applyRows(scratch, rows, *newTime, what, progress, true);
+    while (local.first_child()) local.remove_child(local.first_child());
+    for (pugi::xml_node child = scratch.first_child(); child; child = child.next_sibling()) local.append_copy(child);
+    return;
   }
-  if (progress && !rows.empty()) progress(rows.size(), rows.size());
+  applyRows(local, rows, *newTime, what, progress, false);
 }
 
 }  // namespace qmx

@@ -125,7 +125,8 @@ class Parser {
     const std::string rest = sep == std::string_view::npos ? std::string() : std::string(path.substr(sep + 1));
     RegistryKey* key = out_.tree.create(utf8ToSingleByteLossy(rest));
     if (!key) {
-      warn(lineNumber, "key path with an empty name ignored: " + std::string(path));
+      warn(lineNumber, "key path with an empty name or more than " + std::to_string(kMaxRegistryDepth) +
+                           " levels ignored: " + std::string(path.substr(0, 200)));
       return;
     }
     current_ = key;

@@ -135,6 +135,13 @@ TEST(RegistryFile, UnreadableLinesAreSkippedWithTheirLineNumbers) {
 
 TEST(RegistryFile, GarbageGivesAnEmptyTreeAndNeverThrows) {
   EXPECT_TRUE(parseRegistryFile("").tree.root().subkeys().empty());
+  // A key deeper than Windows allows is refused with a warning, not built (its
+  // destruction would recurse once per level).
+  std::string deep = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 200000; ++i) deep += "\\a";
+  ParsedRegistry deepTree = parseRegistryFile(deep + "]\n@=\"x\"\n");
+  EXPECT_TRUE(deepTree.tree.root().subkeys().empty());
+  EXPECT_FALSE(deepTree.warnings.empty());
   std::string noise;
   for (int i = 0; i < 4096; ++i) noise.push_back(static_cast<char>((i * 7919) & 0xFF));
   for (const std::string& bytes : {noise, "\xFF\xFE" + noise, "\xFF\xFE\x41"s, "[\n@\n\"\n"s}) {

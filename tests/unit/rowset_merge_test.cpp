@@ -132,5 +132,27 @@ TEST(RowsetMerge, BadReplyFailsBeforeAnythingChanges) {
             "<xml><TimeStamp ModTime=\"new\"/></xml>");
 }
 
+TEST(RowsetMerge, ReceiverInsideAReplacedRowIsLookedForAgain) {
+  // The first rs:data sits in row 1, which the reply replaces: a new row must go
+  // to the rs:data that is first afterwards, never into the removed row.
+  const std::string local =
+      "<xml><TimeStamp ModTime=\"t\"/><z:row iKey=\"1\"><rs:data/></z:row><rs:data><z:row iKey=\"5\"/></rs:data></xml>";
+  EXPECT_EQ(mergedText(local, reply("u", "<z:row iKey=\"1\" a=\"new\"/><z:row iKey=\"2\" a=\"two\"/>")),
+            "<xml><TimeStamp ModTime=\"u\"/><z:row iKey=\"1\" a=\"new\"/><rs:data><z:row iKey=\"5\"/>"
+            "<z:row iKey=\"2\" a=\"two\"/></rs:data></xml>");
+
+  // With no rs:data left, the merge fails and the local document stays as it was.
+  const std::string only = "<xml><TimeStamp ModTime=\"t\"/><z:row iKey=\"1\"><rs:data/></z:row></xml>";
+  XmlDocument localDoc = parseXmlDocument(only);
+  XmlDocument replyDoc = parseXmlDocument(reply("u", "<z:row iKey=\"1\" a=\"new\"/><z:row iKey=\"2\"/>"));
+  try {
+    mergeRowset(*localDoc, *replyDoc, "c.xml");
+    ADD_FAILURE() << "the merge lost row 2";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), kObjectNotSet);
+  }
+  EXPECT_EQ(xmlText(*localDoc), only);
+}
+
 }  // namespace
 }  // namespace qmx
