@@ -65,6 +65,13 @@ CREATE TABLE IF NOT EXISTS transaction_keys(
   PRIMARY KEY(company_id, idempotency_key));
 )sql";
 
+// Every value with its row's key, so that a data set is read from this index alone,
+// in key order, without a look-up in the table per value. Added after the first
+// databases were made: created when missing.
+constexpr const char* kValuesByRow = R"sql(
+CREATE INDEX IF NOT EXISTS row_values_by_row ON row_values(set_id, ikey, field, value);
+)sql";
+
 std::string newInstanceId() {
   std::random_device rd;
   std::uniform_int_distribution<unsigned> dist(0, 0xFFFFFFFFu);
@@ -73,10 +80,10 @@ std::string newInstanceId() {
 }
 
 std::optional<std::string> metaValue(Connection& db, const char* name) {
-  auto st = db.prepare("SELECT value FROM meta WHERE name = ?1");
-  st.bind(1, name);
-  if (!st.step()) return std::nullopt;
-  return st.text(0);
+  auto st = db.cached("SELECT value FROM meta WHERE name = ?1");
+  st->bind(1, name);
+  if (!st->step()) return std::nullopt;
+  return st->text(0);
 }
 
 // Field names become attribute names of z:row, and values attribute values: both must
@@ -111,6 +118,7 @@ Store::Store(const std::string& path, bool create) : db_(path, create) {
     WriteTransaction tx(db_);
     db_.execute(kSchema);
     db_.execute(kTransactionKeys);
+    db_.execute(kValuesByRow);
     instanceId_ = newInstanceId();
     auto st = db_.prepare("INSERT INTO meta(name, value) VALUES ('schema', ?1), ('instance', ?2), ('change', '0')");
     st.bind(1, kSchemaVersion).bind(2, instanceId_).run();
@@ -126,6 +134,12 @@ Store::Store(const std::string& path, bool create) : db_(path, create) {
   if (schema != kSchemaVersion) throw DatabaseError(path + ": not a qmx-server database of this version");
   instanceId_ = metaValue(db_, "instance").value_or("");
   db_.execute(kTransactionKeys);
+  db_.execute(kValuesByRow);
+  // An upload is answered "Success" only once it would survive a power cut.
+  db_.execute("PRAGMA synchronous = FULL");
+  // Large data sets are read through the page cache's own memory rather than a copy
+  // per page; writes still go through the journal as before.
+  db_.execute("PRAGMA mmap_size = 1073741824");
 }
 
 Store Store::open(const std::string& path) {
@@ -150,9 +164,9 @@ void Store::addCompany(std::string_view companyId, std::string_view name) {
 }
 
 bool Store::companyExists(std::string_view companyId) {
-  auto st = db_.prepare("SELECT 1 FROM companies WHERE company_id = ?1");
-  st.bind(1, companyId);
-  return st.step();
+  auto st = db_.cached("SELECT 1 FROM companies WHERE company_id = ?1");
+  st->bind(1, companyId);
+  return st->step();
 }
 
 void Store::putUser(std::string_view companyId, std::string_view userName, std::string_view passwordHash, int level) {
@@ -163,10 +177,10 @@ void Store::putUser(std::string_view companyId, std::string_view userName, std::
 }
 
 std::optional<UserRecord> Store::findUser(std::string_view companyId, std::string_view userName) {
-  auto st = db_.prepare("SELECT password_hash, level FROM users WHERE company_id = ?1 AND user_name = ?2");
-  st.bind(1, companyId).bind(2, userName);
-  if (!st.step()) return std::nullopt;
-  return UserRecord{st.text(0), static_cast<int>(st.integer(1))};
+  auto st = db_.cached("SELECT password_hash, level FROM users WHERE company_id = ?1 AND user_name = ?2");
+  st->bind(1, companyId).bind(2, userName);
+  if (!st->step()) return std::nullopt;
+  return UserRecord{st->text(0), static_cast<int>(st->integer(1))};
 }
 
 std::int64_t Store::changeRow(std::string_view companyId, std::string_view dataSet, std::int32_t key,
@@ -211,37 +225,76 @@ std::int64_t Store::changeRow(std::string_view companyId, std::string_view dataS
   return change;
 }
 
-std::optional<DataSetSnapshot> Store::readDataSet(std::string_view companyId, std::string_view dataSet,
-                                                  std::optional<std::int64_t> since) {
+bool Store::readDataSet(std::string_view companyId, std::string_view dataSet, std::optional<std::int64_t> since,
+                        DataSetReader& reader) {
   ReadTransaction tx(db_);
-  DataSetSnapshot snapshot;
   std::int64_t setId = 0;
+  std::int64_t modSeq = 0;
   {
-    auto find = db_.prepare("SELECT set_id, mod_seq FROM data_sets WHERE company_id = ?1 AND name = ?2");
-    find.bind(1, companyId).bind(2, dataSet);
-    if (!find.step()) return std::nullopt;
-    setId = find.integer(0);
-    snapshot.modSeq = find.integer(1);
+    auto find = db_.cached("SELECT set_id, mod_seq FROM data_sets WHERE company_id = ?1 AND name = ?2");
+    find->bind(1, companyId).bind(2, dataSet);
+    if (!find->step()) return false;
+    setId = find->integer(0);
+    modSeq = find->integer(1);
   }
-  auto names = db_.prepare("SELECT name FROM data_fields WHERE set_id = ?1 ORDER BY position");
-  names.bind(1, setId);
-  while (names.step()) snapshot.fieldNames.push_back(names.text(0));
+  std::vector<std::string> fieldNames;
+  {
+    auto names = db_.cached("SELECT name FROM data_fields WHERE set_id = ?1 ORDER BY position");
+    names->bind(1, setId);
+    while (names->step()) fieldNames.push_back(names->text(0));
+  }
+  std::size_t rowCount = 0;
+  {
+    auto count = since ? db_.cached("SELECT count(*) FROM data_rows WHERE set_id = ?1 AND mod_seq > ?2")
+                       : db_.cached("SELECT count(*) FROM data_rows WHERE set_id = ?1");
+    count->bind(1, setId);
+    if (since) count->bind(2, *since);
+    if (count->step()) rowCount = static_cast<std::size_t>(count->integer(0));
+  }
+  reader.begin(modSeq, fieldNames, rowCount);
 
-  // Values come joined to their rows, ordered by key and then by the field's place in
-  // the schema, so one pass builds each row's attributes in schema order.
-  auto rows = db_.prepare(
-      "SELECT r.ikey, f.name, v.value FROM data_rows r "
-      "LEFT JOIN row_values v ON v.set_id = r.set_id AND v.ikey = r.ikey "
-      "LEFT JOIN data_fields f ON f.set_id = v.set_id AND f.name = v.field "
-      "WHERE r.set_id = ?1 AND r.mod_seq > ?2 ORDER BY r.ikey, f.position");
-  rows.bind(1, setId).bind(2, since.value_or(-1));
-  while (rows.step()) {
-    const auto key = static_cast<std::int32_t>(rows.integer(0));
-    if (snapshot.rows.empty() || snapshot.rows.back().key != key) snapshot.rows.push_back(DataRow{key, {}});
-    std::string name = rows.text(1);
-    if (!name.empty()) snapshot.rows.back().fields.emplace_back(std::move(name), rows.text(2));
+  // Values come with their rows in key order and, within a row, in the order of the
+  // value table's key (field name); they are put in schema order here rather than by
+  // an ORDER BY, which would make SQLite sort the whole set before the first row.
+  // The whole set reads the rows by their key; changes go through the change index.
+  auto rows = since ? db_.cached(
+                          "SELECT r.ikey, v.field, v.value FROM data_rows r "
+                          "LEFT JOIN row_values v ON v.set_id = r.set_id AND v.ikey = r.ikey "
+                          "WHERE r.set_id = ?1 AND r.mod_seq > ?2 ORDER BY r.ikey")
+                    : db_.cached(
+                          "SELECT r.ikey, v.field, v.value FROM data_rows r "
+                          "LEFT JOIN row_values v ON v.set_id = r.set_id AND v.ikey = r.ikey "
+                          "WHERE r.set_id = ?1 ORDER BY r.ikey");
+  rows->bind(1, setId);
+  if (since) rows->bind(2, *since);
+
+  std::vector<std::string> values(fieldNames.size());
+  std::vector<const std::string*> present(fieldNames.size(), nullptr);
+  bool inRow = false;
+  std::int32_t key = 0;
+  const auto endRow = [&] {
+    reader.row(key, present);
+    std::fill(present.begin(), present.end(), nullptr);
+  };
+  while (rows->step()) {
+    const auto rowKey = static_cast<std::int32_t>(rows->integer(0));
+    if (inRow && rowKey != key) endRow();
+    inRow = true;
+    key = rowKey;
+    // A value of a field the schema does not name is left out, as a row without
+    // values still goes out with its key alone.
+    const std::string_view field = rows->textView(1);
+    if (field.empty()) continue;
+    for (size_t i = 0; i < fieldNames.size(); ++i) {
+      if (fieldNames[i] == field) {
+        values[i].assign(rows->textView(2));
+        present[i] = &values[i];
+        break;
+      }
+    }
   }
-  return snapshot;
+  if (inRow) endRow();
+  return true;
 }
 
 std::int64_t Store::storeTransaction(std::string_view pageId, std::string_view companyId, std::string_view body,
@@ -250,18 +303,17 @@ std::int64_t Store::storeTransaction(std::string_view pageId, std::string_view c
   // with its key or not at all, and a repeat finds the first one.
   WriteTransaction tx(db_);
   if (!idempotencyKey.empty()) {
-    auto known = db_.prepare(
+    auto known = db_.cached(
         "SELECT transaction_id FROM transaction_keys WHERE company_id = ?1 AND idempotency_key = ?2");
-    known.bind(1, companyId).bind(2, idempotencyKey);
-    if (known.step()) return known.integer(0);
+    known->bind(1, companyId).bind(2, idempotencyKey);
+    if (known->step()) return known->integer(0);
   }
-  auto st = db_.prepare("INSERT INTO transactions(page_id, company_id, received_at, body) VALUES (?1, ?2, ?3, ?4)");
-  st.bind(1, pageId).bind(2, companyId).bind(3, receivedAt).bind(4, body).run();
+  db_.cached("INSERT INTO transactions(page_id, company_id, received_at, body) VALUES (?1, ?2, ?3, ?4)")
+      ->bind(1, pageId).bind(2, companyId).bind(3, receivedAt).bind(4, body).run();
   const std::int64_t id = db_.lastInsertId();
   if (!idempotencyKey.empty()) {
-    auto key = db_.prepare(
-        "INSERT INTO transaction_keys(company_id, idempotency_key, transaction_id) VALUES (?1, ?2, ?3)");
-    key.bind(1, companyId).bind(2, idempotencyKey).bind(3, id).run();
+    db_.cached("INSERT INTO transaction_keys(company_id, idempotency_key, transaction_id) VALUES (?1, ?2, ?3)")
+        ->bind(1, companyId).bind(2, idempotencyKey).bind(3, id).run();
   }
   tx.commit();
   return id;

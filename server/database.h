@@ -15,6 +15,18 @@
 
 namespace qmx::server {
 
+// Receives a data set as it is read: begin once, then row for each row in key order.
+class DataSetReader {
+ public:
+  virtual ~DataSetReader() = default;
+  // The set's latest change number, its field names in schema order (iKey not
+  // included) and the number of rows that will follow.
+  virtual void begin(std::int64_t modSeq, const std::vector<std::string>& fieldNames, std::size_t rowCount) = 0;
+  // One row: values[i] is the value of field i, nullptr when the row has none; the
+  // pointers are valid during the call only.
+  virtual void row(std::int32_t key, const std::vector<const std::string*>& values) = 0;
+};
+
 struct UserRecord {
   std::string passwordHash;
   int level = 0;
@@ -48,10 +60,11 @@ class Store {
   // DatabaseError for an unknown company or a database failure.
   std::int64_t changeRow(std::string_view companyId, std::string_view dataSet, std::int32_t key,
                          const std::vector<std::pair<std::string, std::string>>& fields);
-  // The data set's rows changed after change number `since` (all rows when nullopt),
-  // read in one snapshot; nullopt when the company has no such data set.
-  std::optional<DataSetSnapshot> readDataSet(std::string_view companyId, std::string_view dataSet,
-                                             std::optional<std::int64_t> since);
+  // Hands the data set's rows changed after change number `since` (all rows when
+  // nullopt) to the reader, read in one snapshot. Returns false, having called nothing,
+  // when the company has no such data set; throws DatabaseError.
+  bool readDataSet(std::string_view companyId, std::string_view dataSet, std::optional<std::int64_t> since,
+                   DataSetReader& reader);
 
   // Stores a received transaction; returns its number. A transaction that arrives
   // again with an idempotency key already stored for the company is not stored a

@@ -15,6 +15,7 @@
 #include "server/demo_data.h"
 #include "server/http_service.h"
 #include "server/pages.h"
+#include "server/store_pool.h"
 
 namespace {
 
@@ -45,8 +46,8 @@ int initDemo(const std::string& db, const std::string& company) {
 }
 
 int serve(const std::string& db, const ServiceOptions& options) {
-  Store store = Store::open(db);
-  Pages pages(store);
+  StorePool stores(db);
+  Pages pages(stores);
   return runService(pages, options);
 }
 
@@ -56,8 +57,7 @@ int changeRow(const std::string& db, const std::string& company, const std::stri
   for (const auto& item : fieldArgs) fields.push_back(splitField(item));
   Store store = Store::open(db);
   const std::int64_t change = store.changeRow(company, data, key, fields);
-  Pages pages(store);
-  std::cout << data << " iKey " << key << " stamped " << pages.stamp(change) << std::endl;
+  std::cout << data << " iKey " << key << " stamped " << stampText(store.instanceId(), change) << std::endl;
   return 0;
 }
 

@@ -33,16 +33,20 @@ PageReply failure(int number, std::string_view description, int httpStatus = 200
 
 }  // namespace
 
-Pages::Pages(Store& store) : store_(store) {
+std::string stampText(const std::string& instanceId, std::int64_t change) {
+  return instanceId + "." + std::to_string(change);
+}
+
+Pages::Pages(StorePool& stores) : stores_(stores) {
   // Checked against when the user name is unknown, so that an unknown name takes as
   // long as a wrong password and the page does not reveal which names exist.
   decoyHash_ = posix::yescryptHash("decoy");
 }
 
-std::string Pages::stamp(std::int64_t change) const { return store_.instanceId() + "." + std::to_string(change); }
+std::string Pages::stamp(std::int64_t change) const { return stampText(stores_.instanceId(), change); }
 
-std::optional<std::int64_t> Pages::parseStamp(std::string_view text) {
-  const std::string& prefix = store_.instanceId();
+std::optional<std::int64_t> Pages::parseStamp(Store& store, std::string_view text) const {
+  const std::string& prefix = stores_.instanceId();
   if (text.size() <= prefix.size() + 1 || text.substr(0, prefix.size()) != prefix || text[prefix.size()] != '.') {
     return std::nullopt;
   }
@@ -51,7 +55,7 @@ std::optional<std::int64_t> Pages::parseStamp(std::string_view text) {
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), change);
   if (ec != std::errc() || end != digits.data() + digits.size() || change < 0) return std::nullopt;
   // A number beyond the latest change was never issued here.
-  if (change > store_.currentChange()) return std::nullopt;
+  if (change > store.currentChange()) return std::nullopt;
   return change;
 }
 
@@ -76,11 +80,12 @@ PageReply Pages::login(const QueryString& query) {
   const std::string company = query.value("CompanyID");
   std::optional<UserRecord> user;
   {
-    std::lock_guard lock(storeMutex_);
-    if (!store_.companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
-    user = store_.findUser(company, query.value("Username"));
+    auto store = stores_.acquire();
+    if (!store->companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
+    user = store->findUser(company, query.value("Username"));
   }
-  // Hashing is slow on purpose; it runs outside the lock so logins do not queue.
+  // Hashing is slow on purpose; the connection goes back first so that it serves
+  // other requests meanwhile.
   const bool accepted = posix::matchesYescryptHash(query.value("Pwd"), user ? user->passwordHash : decoyHash_) && user;
   if (!accepted) return failure(kBadCredentials, "Invalid user name or password");
   return PageReply{200, loginSuccessEnvelope(user->level)};
@@ -95,13 +100,46 @@ PageReply Pages::upload(const QueryString& query, const PageRequest& request) {
     return failure(kMalformedBody, "The transaction is not well-formed XML");
   }
   const std::string company = query.value("CompanyID");
-  std::lock_guard lock(storeMutex_);
-  if (!store_.companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
+  auto store = stores_.acquire();
+  if (!store->companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
+  std::lock_guard lock(writeMutex_);
   // Stored (and synced to disk) before "Success" goes out; a repeat of a post whose
   // reply was lost carries the same key and is answered without a second copy.
-  store_.storeTransaction(pageId, company, body, utcNow(), request.idempotencyKey);
+  store->storeTransaction(pageId, company, body, utcNow(), request.idempotencyKey);
   return PageReply{200, successEnvelope()};
 }
+
+namespace {
+
+// Writes the rowset as the store reads it, once the status word is known.
+class RowsetReply : public DataSetReader {
+ public:
+  RowsetReply(const Pages& pages, std::string_view status) : pages_(pages), status_(status) {}
+
+  void begin(std::int64_t modSeq, const std::vector<std::string>& fieldNames, std::size_t rowCount) override {
+    modTime_ = pages_.stamp(modSeq);
+    fieldNames_ = fieldNames;
+    writer_.emplace(status_, modTime_, fieldNames_, rowCount);
+  }
+  void row(std::int32_t key, const std::vector<const std::string*>& values) override { writer_->addRow(key, values); }
+
+  std::size_t rowCount() const { return writer_->rowCount(); }
+  std::string finish(std::string_view status) {
+    // A refresh learns that nothing changed only after reading: the (empty) document
+    // is written again under its own word.
+    if (status != status_) writer_.emplace(status, modTime_, fieldNames_);
+    return writer_->finish();
+  }
+
+ private:
+  const Pages& pages_;
+  std::string_view status_;
+  std::string modTime_;
+  std::vector<std::string> fieldNames_;
+  std::optional<RowsetWriter> writer_;
+};
+
+}  // namespace
 
 PageReply Pages::dataSet(const QueryString& query) {
   if (query.value("cucumber") != kAccessValue) return failure(kAccessDenied, "Access denied");
@@ -109,19 +147,16 @@ PageReply Pages::dataSet(const QueryString& query) {
   const std::string name = query.value("Data");
   const std::string time = query.value("Time");
 
-  std::lock_guard lock(storeMutex_);
-  if (!store_.companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
+  auto store = stores_.acquire();
+  if (!store->companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
   const bool initial = time == "New";
-  const std::optional<std::int64_t> since = initial ? std::nullopt : parseStamp(time);
-  const auto snapshot = store_.readDataSet(company, name, since);
-  if (!snapshot) return failure(kUnknownDataSet, "Unknown data set " + name);
-
-  const std::string modTime = stamp(snapshot->modSeq);
-  if (initial) return PageReply{200, rowsetDocument("Success", modTime, *snapshot)};
+  const std::optional<std::int64_t> since = initial ? std::nullopt : parseStamp(*store, time);
   // A stamp this database never issued cannot be answered with changes: send it all.
-  if (!since) return PageReply{200, rowsetDocument("NEWDATA", modTime, *snapshot)};
-  if (snapshot->rows.empty()) return PageReply{200, rowsetDocument("NODATA", modTime, *snapshot)};
-  return PageReply{200, rowsetDocument("Success", modTime, *snapshot)};
+  const std::string_view status = initial ? "Success" : !since ? "NEWDATA" : "Success";
+  RowsetReply reply(*this, status);
+  if (!store->readDataSet(company, name, since, reply)) return failure(kUnknownDataSet, "Unknown data set " + name);
+  if (since && reply.rowCount() == 0) return PageReply{200, reply.finish("NODATA")};
+  return PageReply{200, reply.finish(status)};
 }
 
 }  // namespace qmx::server

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/database.h"
+#include "server/store_pool.h"
 
 namespace qmx::server {
 
@@ -43,25 +43,31 @@ struct PageReply {
   std::string body;  // UTF-8 XML
 };
 
+// The stamp text for a change number of the database with this instance identifier.
+std::string stampText(const std::string& instanceId, std::int64_t change);
+
 class Pages {
  public:
-  explicit Pages(Store& store);
+  explicit Pages(StorePool& stores);
 
   // Answers one request. Never throws: a database failure becomes a failure envelope.
   PageReply handle(const PageRequest& request);
 
   // The stamp text for a change number of this database.
   std::string stamp(std::int64_t change) const;
-  // The change number of a stamp this database issued; nullopt for any other text.
-  std::optional<std::int64_t> parseStamp(std::string_view text);
+  // The change number of a stamp this database issued, read through the store;
+  // nullopt for any other text.
+  std::optional<std::int64_t> parseStamp(Store& store, std::string_view text) const;
 
  private:
   PageReply login(const QueryString& query);
   PageReply upload(const QueryString& query, const PageRequest& request);
   PageReply dataSet(const QueryString& query);
 
-  Store& store_;
-  std::mutex storeMutex_;  // one connection serves every request thread
+  StorePool& stores_;
+  // Uploads take turns here rather than in SQLite's busy handler, which sleeps in
+  // steps of up to 100 ms; reads never wait for it.
+  std::mutex writeMutex_;
   std::string decoyHash_;
 };
 

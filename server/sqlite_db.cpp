@@ -49,6 +49,12 @@ void Statement::run() {
   }
 }
 
+void Statement::reset() {
+  // The error of a failed step comes back here again; it was reported by step().
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
 std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(stmt_, column); }
 
 std::string Statement::text(int column) const {
@@ -57,8 +63,15 @@ std::string Statement::text(int column) const {
   return std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
+std::string_view Statement::textView(int column) const {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+  if (!p) return {};
+  return std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
 Connection::Connection(std::string path, bool create) : path_(std::move(path)) {
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  // A connection is never shared between threads at once, so SQLite need not lock it.
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     const std::string message = db_ ? sqlite3_errmsg(db_) : "cannot open database";
     sqlite3_close(db_);
@@ -70,7 +83,14 @@ Connection::Connection(std::string path, bool create) : path_(std::move(path)) {
   execute("PRAGMA foreign_keys = ON");
 }
 
-Connection::~Connection() { sqlite3_close(db_); }
+Connection::Connection(Connection&& other) noexcept
+    : path_(std::move(other.path_)), db_(std::exchange(other.db_, nullptr)), statements_(std::move(other.statements_)) {}
+
+Connection::~Connection() {
+  // Statements left unfinalised would keep the database open.
+  statements_.clear();
+  sqlite3_close(db_);
+}
 
 void Connection::execute(const char* sql) {
   char* message = nullptr;
@@ -83,29 +103,38 @@ void Connection::execute(const char* sql) {
 
 Statement Connection::prepare(const char* sql) { return Statement(db_, path_, sql); }
 
+CachedStatement Connection::cached(std::string_view sql) {
+  auto found = statements_.find(sql);
+  if (found == statements_.end()) {
+    const std::string text(sql);
+    found = statements_.emplace(text, std::make_unique<Statement>(db_, path_, text.c_str())).first;
+  }
+  return CachedStatement(*found->second);
+}
+
 std::int64_t Connection::lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
 
-WriteTransaction::WriteTransaction(Connection& db) : db_(db) { db_.execute("BEGIN IMMEDIATE"); }
+WriteTransaction::WriteTransaction(Connection& db) : db_(db) { db_.cached("BEGIN IMMEDIATE")->run(); }
 
 WriteTransaction::~WriteTransaction() {
   if (done_) return;
   try {
-    db_.execute("ROLLBACK");
+    db_.cached("ROLLBACK")->run();
   } catch (const DatabaseError&) {
     // A failed statement may already have ended the transaction.
   }
 }
 
 void WriteTransaction::commit() {
-  db_.execute("COMMIT");
+  db_.cached("COMMIT")->run();
   done_ = true;
 }
 
-ReadTransaction::ReadTransaction(Connection& db) : db_(db) { db_.execute("BEGIN"); }
+ReadTransaction::ReadTransaction(Connection& db) : db_(db) { db_.cached("BEGIN")->run(); }
 
 ReadTransaction::~ReadTransaction() {
   try {
-    db_.execute("COMMIT");
+    db_.cached("COMMIT")->run();
   } catch (const DatabaseError&) {
   }
 }

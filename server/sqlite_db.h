@@ -1,8 +1,11 @@
 // A thin RAII layer over SQLite for the service: one connection, prepared statements
-// and transactions. Every failure throws DatabaseError naming the database file.
+// (kept compiled for reuse) and transactions. Every failure throws DatabaseError naming
+// the database file.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,10 +36,14 @@ class Statement {
   bool step();
   // Steps until done; throws DatabaseError.
   void run();
+  // Makes the statement ready to run again with new bindings, ending any read it holds.
+  void reset();
 
   // Column values of the current row (0-based); NULL reads as 0 or empty text.
   std::int64_t integer(int column) const;
   std::string text(int column) const;
+  // As text, without a copy: valid until the next step or reset.
+  std::string_view textView(int column) const;
 
  private:
   void check(int rc) const;
@@ -45,11 +52,28 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// A statement from the connection's cache, in use until this goes out of scope; then
+// it is reset, so that a statement left half-read never keeps a snapshot open.
+class CachedStatement {
+ public:
+  explicit CachedStatement(Statement& statement) : statement_(statement) {}
+  ~CachedStatement() { statement_.reset(); }
+  CachedStatement(const CachedStatement&) = delete;
+  CachedStatement& operator=(const CachedStatement&) = delete;
+  Statement* operator->() const { return &statement_; }
+  Statement& operator*() const { return statement_; }
+
+ private:
+  Statement& statement_;
+};
+
+// One connection, used by one thread at a time.
 class Connection {
  public:
   // Opens the database file; with create, makes it when missing. Throws DatabaseError.
   Connection(std::string path, bool create);
   ~Connection();
+  Connection(Connection&& other) noexcept;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -57,12 +81,16 @@ class Connection {
   void execute(const char* sql);
   // A prepared statement; throws DatabaseError when the SQL does not compile.
   Statement prepare(const char* sql);
+  // The statement for this SQL, compiled on first use and kept for the connection's
+  // life; throws DatabaseError when the SQL does not compile.
+  CachedStatement cached(std::string_view sql);
   std::int64_t lastInsertId() const;
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
   sqlite3* db_ = nullptr;
+  std::map<std::string, std::unique_ptr<Statement>, std::less<>> statements_;
 };
 
 // A write transaction taken at once (BEGIN IMMEDIATE), so that concurrent writers

@@ -3,12 +3,22 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/xml_text.h"
 #include "platform/posix/posix_platform.h"
 #include "support/server_process.h"
 #include "support/temp_root.h"
@@ -49,6 +59,62 @@ struct Parsed {
     return doc.select_node(("//z:row[@iKey=" + std::to_string(key) + "]").c_str()).node();
   }
 };
+
+// One TCP connection to the server, spoken to byte for byte.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      throw std::runtime_error("cannot connect");
+    }
+  }
+  ~RawConnection() { ::close(fd_); }
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  void send(const std::string& bytes) {
+    if (::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
+      throw std::runtime_error("send failed");
+    }
+  }
+  // The body of the next reply, read by its Content-Length; nullopt when the server
+  // closed the connection first.
+  std::optional<std::string> replyBody() {
+    size_t headerEnd;
+    while ((headerEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
+      if (!fill()) return std::nullopt;
+    }
+    const auto length = buffer_.find("Content-Length: ");
+    if (length == std::string::npos || length > headerEnd) throw std::runtime_error("no length: " + buffer_);
+    const size_t size = std::stoul(buffer_.substr(length + 16));
+    while (buffer_.size() < headerEnd + 4 + size) {
+      if (!fill()) return std::nullopt;
+    }
+    std::string body = buffer_.substr(headerEnd + 4, size);
+    buffer_.erase(0, headerEnd + 4 + size);
+    return body;
+  }
+
+ private:
+  bool fill() {
+    char chunk[4096];
+    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<size_t>(n));
+    return true;
+  }
+  int fd_ = -1;
+  std::string buffer_;
+};
+
+std::string getRequest(const std::string& target) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+}
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -256,6 +322,95 @@ TEST_F(ServerTest, ServeStopsCleanlyOnSigtermAndRefusesAMissingDatabase) {
   EXPECT_NE(missing.exitCode, 0);
   EXPECT_NE(missing.err.find("none.db"), std::string::npos);
   EXPECT_FALSE(root.exists("none.db"));
+}
+
+TEST_F(ServerTest, RowsetTextIsExactlyWhatAnXmlWriterMakesOfItAndKeepsEveryValue) {
+  const std::string tricky = "A&B <c> \"q\" 's' \ttab\nline\rreturn caf\xC3\xA9 ]]> &amp;";
+  server.changeRow("customers.xml", 3, {{"sName", tricky}, {"sRegion", "North"}});
+  server.changeRow("customers.xml", 50, {{"sRegion", "South"}});  // a row with one field of four
+  for (const std::string& target :
+       {downloadTarget("customers.xml"), downloadTarget("items.xml"),
+        refreshTarget(Parsed(post(downloadTarget("items.xml")).body).modTime())}) {
+    const std::string body = post(target).body;
+    pugi::xml_document doc;
+    ASSERT_TRUE(parseXml(doc, body)) << body;
+    EXPECT_EQ(xmlText(doc), body);
+  }
+  const Parsed full(post(downloadTarget("customers.xml")).body);
+  EXPECT_EQ(full.row(3).attribute("sName").value(), tricky);
+  EXPECT_STREQ(full.row(3).attribute("sRegion").value(), "North");
+  EXPECT_STREQ(full.row(3).attribute("sCity").value(), "Lakeside");
+  EXPECT_TRUE(full.row(50).attribute("sName").empty());
+  EXPECT_STREQ(full.row(50).attribute("sRegion").value(), "South");
+  // An unchanged set's refresh: the rowset is empty and still well-formed.
+  const std::string nothing = get(refreshTarget(full.modTime())).body;
+  pugi::xml_document empty;
+  ASSERT_TRUE(parseXml(empty, nothing)) << nothing;
+  EXPECT_EQ(xmlText(empty), nothing);
+  EXPECT_EQ(Parsed(nothing).status(), "NODATA");
+}
+
+TEST_F(ServerTest, OneConnectionServesRequestAfterRequestPipelinedOrNotWithoutStalling) {
+  RawConnection connection(server.port());
+  const std::string expected = post(downloadTarget("customers.xml")).body;
+  // Far more requests than a connection used to be allowed; each reply must come
+  // at once, not after the client's delayed acknowledgement (some 40 ms a reply).
+  constexpr int kRequests = 40;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kRequests; ++i) {
+    connection.send(getRequest(downloadTarget("customers.xml")));
+    const auto body = connection.replyBody();
+    ASSERT_TRUE(body) << "closed after " << i << " requests";
+    ASSERT_EQ(*body, expected);
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::milliseconds(kRequests * 40 / 2));
+
+  // Three requests in one send come back as three replies, in order.
+  connection.send(getRequest(downloadTarget("items.xml")) + getRequest("/favicon.ico") +
+                  getRequest(downloadTarget("customers.xml")));
+  EXPECT_EQ(Parsed(connection.replyBody().value()).keys().size(), 12u);
+  EXPECT_EQ(Parsed(connection.replyBody().value()).attr("ErrNumber"), "1008");
+  EXPECT_EQ(connection.replyBody().value(), expected);
+}
+
+TEST_F(ServerTest, ConcurrentDownloadsAndUploadsAreEachAnsweredRightAndEveryUploadIsStored) {
+  const std::string expected = post(downloadTarget("customers.xml")).body;
+  constexpr int kThreads = 6;
+  constexpr int kEach = 15;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      PosixPlatform own(root.path());
+      auto client = own.openHttpSession();
+      for (int i = 0; i < kEach; ++i) {
+        if (t % 2 == 0) {
+          const HttpReply reply = client->send({"GET", server.baseUrl() + downloadTarget("customers.xml").substr(1), std::nullopt});
+          if (reply.body != expected) ++wrong;
+        } else {
+          const std::string body = "<xml><z:row t=\"" + std::to_string(t) + "\" i=\"" + std::to_string(i) + "\"/></xml>";
+          const HttpReply reply = client->send(
+              {"POST", server.baseUrl() + "processForms.asp?pageID=Orders&CompanyID=VELMORA-DEMO&Action=Save", body});
+          if (reply.body != "<xml><status>Success</status></xml>") ++wrong;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+  const CommandResult list = server.command({"list-transactions"});
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), kThreads / 2 * kEach) << list.out;
+}
+
+TEST_F(ServerTest, ServeStopsPromptlyWhileAClientKeepsItsConnectionOpen) {
+  RawConnection idle(server.port());
+  idle.send(getRequest(downloadTarget("items.xml")));
+  ASSERT_TRUE(idle.replyBody());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(server.stop(), 0);
+  // Well before the idle connection would have timed out.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace

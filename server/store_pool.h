@@ -1,0 +1,50 @@
+// Connections to the service database for the request threads: each request takes
+// one of its own for as long as it runs, so reads never wait for each other, and
+// connections (with their compiled statements) are kept for the next request.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/database.h"
+
+namespace qmx::server {
+
+class StorePool {
+ public:
+  // Opens the first connection. Throws DatabaseError as Store::open does.
+  explicit StorePool(std::string path);
+
+  // A connection held until the lease ends.
+  class Lease {
+   public:
+    Lease(StorePool& pool, std::unique_ptr<Store> store) : pool_(pool), store_(std::move(store)) {}
+    ~Lease() { pool_.giveBack(std::move(store_)); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Store& operator*() const { return *store_; }
+    Store* operator->() const { return store_.get(); }
+
+   private:
+    StorePool& pool_;
+    std::unique_ptr<Store> store_;
+  };
+
+  // An idle connection, or a new one when every one is in use. Throws DatabaseError
+  // when a new one cannot be opened.
+  Lease acquire();
+
+  const std::string& instanceId() const { return instanceId_; }
+
+ private:
+  void giveBack(std::unique_ptr<Store> store);
+
+  std::string path_;
+  std::string instanceId_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Store>> idle_;
+};
+
+}  // namespace qmx::server
