@@ -1,0 +1,392 @@
+#include "com/xmlload_object.h"
+
+#include <olectl.h>
+
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "com/com_module.h"
+#include "com/qmxprodax_idl.h"
+#include "com/variant_bridge.h"
+#include "control/dispatch.h"
+#include "control/member_table.h"
+#include "control/xmlload.h"
+#include "platform/win/win_platform.h"
+
+namespace qmx::com {
+namespace {
+
+// One connection point: the sinks of one outgoing interface.
+class ConnectionPoint : public IConnectionPoint {
+ public:
+  ConnectionPoint(IConnectionPointContainer* owner, REFIID iid) : owner_(owner), iid_(iid) {}
+  ~ConnectionPoint() {
+    for (IUnknown* sink : sinks_)
+      if (sink) sink->Release();
+  }
+
+  // The container owns the points; their references are the container's.
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
+      *out = static_cast<IConnectionPoint*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+
+  STDMETHODIMP GetConnectionInterface(IID* iid) override {
+    if (!iid) return E_POINTER;
+    *iid = iid_;
+    return S_OK;
+  }
+  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override {
+    if (!out) return E_POINTER;
+    *out = owner_;
+    owner_->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+    if (!sink || !cookie) return E_POINTER;
+    IUnknown* typed = nullptr;
+    if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&typed)))) return CONNECT_E_CANNOTCONNECT;
+    // Cookies are slot numbers + 1; a freed slot is reused.
+    for (std::size_t i = 0; i < sinks_.size(); ++i) {
+      if (!sinks_[i]) {
+        sinks_[i] = typed;
+        *cookie = static_cast<DWORD>(i + 1);
+        return S_OK;
+      }
+    }
+    sinks_.push_back(typed);
+    *cookie = static_cast<DWORD>(sinks_.size());
+    return S_OK;
+  }
+  STDMETHODIMP Unadvise(DWORD cookie) override {
+    if (cookie == 0 || cookie > sinks_.size() || !sinks_[cookie - 1]) return CONNECT_E_NOCONNECTION;
+    IUnknown* sink = sinks_[cookie - 1];
+    sinks_[cookie - 1] = nullptr;
+    sink->Release();
+    return S_OK;
+  }
+  STDMETHODIMP EnumConnections(IEnumConnections** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+
+  // Tells every sink that the property changed. A sink may unadvise itself or
+  // another while being told, so each is held across its call.
+  void propertyChanged(DISPID dispid) {
+    for (std::size_t i = 0; i < sinks_.size(); ++i) {
+      IUnknown* sink = sinks_[i];
+      if (!sink) continue;
+      sink->AddRef();
+      static_cast<IPropertyNotifySink*>(sink)->OnChanged(dispid);
+      sink->Release();
+    }
+  }
+
+ private:
+  IConnectionPointContainer* owner_;
+  IID iid_;
+  std::vector<IUnknown*> sinks_;
+};
+
+class PointEnumerator : public IEnumConnectionPoints {
+ public:
+  PointEnumerator(std::vector<IConnectionPoint*> points, std::size_t at = 0) : points_(std::move(points)), at_(at) {
+    for (auto* p : points_) p->AddRef();
+  }
+  ~PointEnumerator() {
+    for (auto* p : points_) p->Release();
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IEnumConnectionPoints) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  STDMETHODIMP Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
+    if (!out) return E_POINTER;
+    ULONG n = 0;
+    while (n < count && at_ < points_.size()) {
+      out[n] = points_[at_++];
+      out[n++]->AddRef();
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    at_ += count;
+    return at_ <= points_.size() ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Reset() override {
+    at_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(IEnumConnectionPoints** out) override {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) PointEnumerator(points_, at_);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  ULONG refs_ = 1;
+  std::vector<IConnectionPoint*> points_;
+  std::size_t at_;
+};
+
+class XMLLoadObject : public IDispatch, public IProvideClassInfo2, public IConnectionPointContainer {
+ public:
+  XMLLoadObject()
+      : propertySinks_(this, IID_IPropertyNotifySink), eventSinks_(this, DIID___XMLLoad) {
+    ++liveObjects;
+  }
+  ~XMLLoadObject() { --liveObjects; }
+
+  // Runs the start-up; its notifications go nowhere yet, since no host can have
+  // connected before creation ends.
+  void start() {
+    control_ = std::make_unique<XMLLoad>(platform_, [this](const std::string& name) {
+      if (const MemberInfo* m = findMember(name)) propertySinks_.propertyChanged(m->dispid);
+    });
+  }
+  const XMLLoad& control() const { return *control_; }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__XMLLoad) {
+      *out = static_cast<IDispatch*>(this);
+    } else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2) {
+      *out = static_cast<IProvideClassInfo2*>(this);
+    } else if (riid == IID_IConnectionPointContainer) {
+      *out = static_cast<IConnectionPointContainer*>(this);
+    } else {
+      // No IObjectWithSite: script engines refuse to create objects that offer it.
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+
+  // IDispatch
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    *out = typeInfoOf(DIID__XMLLoad);
+    return *out ? S_OK : TYPE_E_CANTLOADLIBRARY;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (!names || !ids) return E_POINTER;
+    HRESULT hr = S_OK;
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    if (count == 0) return S_OK;
+    const MemberInfo* m = findMember(fromBstrLike(names[0]));
+    if (!m) return DISP_E_UNKNOWNNAME;
+    ids[0] = m->dispid;
+    // Named arguments: their position in the member's list.
+    for (UINT i = 1; i < count; ++i) {
+      const std::string arg = fromBstrLike(names[i]);
+      hr = DISP_E_UNKNOWNNAME;
+      for (std::size_t k = 0; k < m->arguments.size(); ++k) {
+        if (equalsIgnoreCaseAscii(m->arguments[k].name, arg)) {
+          ids[i] = static_cast<DISPID>(k);
+          hr = S_OK;
+        }
+      }
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* argError) override;
+
+  // IProvideClassInfo2
+  STDMETHODIMP GetClassInfo(ITypeInfo** out) override {
+    if (!out) return E_POINTER;
+    *out = typeInfoOf(CLSID_XMLLoad);
+    return *out ? S_OK : TYPE_E_CANTLOADLIBRARY;
+  }
+  STDMETHODIMP GetGUID(DWORD kind, GUID* out) override {
+    if (!out) return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+    *out = DIID___XMLLoad;
+    return S_OK;
+  }
+
+  // IConnectionPointContainer
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) PointEnumerator({&propertySinks_, &eventSinks_});
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+  STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** out) override {
+    if (!out) return E_POINTER;
+    *out = riid == IID_IPropertyNotifySink ? &propertySinks_ : riid == DIID___XMLLoad ? &eventSinks_ : nullptr;
+    if (!*out) return CONNECT_E_NOCONNECTION;
+    (*out)->AddRef();
+    return S_OK;
+  }
+
+ private:
+  static std::string fromBstrLike(const OLECHAR* text) {
+    std::wstring_view w = text ? std::wstring_view(text) : std::wstring_view();
+    BSTR b = ::SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
+    std::string out = fromBstr(b);
+    ::SysFreeString(b);
+    return out;
+  }
+  static bool equalsIgnoreCaseAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+      if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+  }
+
+  ULONG refs_ = 1;
+  WinPlatform platform_;
+  ConnectionPoint propertySinks_;
+  ConnectionPoint eventSinks_;  // __XMLLoad declares no events: accepted, never called
+  std::unique_ptr<XMLLoad> control_;
+};
+
+STDMETHODIMP XMLLoadObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* exception, UINT* argError) {
+  static DISPPARAMS kNoParams{nullptr, nullptr, 0, 0};
+  if (!params) params = &kNoParams;
+  const MemberInfo* m = findMemberById(id);
+  if (!m) return DISP_E_MEMBERNOTFOUND;
+  try {
+    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+      if (params->cArgs != 1 || params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+        return DISP_E_BADPARAMCOUNT;
+      writeProperty(*control_, m->name, fromVariant(params->rgvarg[0]));
+      return S_OK;
+    }
+    // Positional arguments come last-first; named ones are placed by position.
+    const UINT count = params->cArgs;
+    std::vector<Variant> args(count);
+    std::vector<VARIANT*> sources(count, nullptr);
+    std::vector<bool> given(count, false);
+    for (UINT i = 0; i < count; ++i) {
+      UINT position = i < params->cNamedArgs ? static_cast<UINT>(params->rgdispidNamedArgs[i])
+                                             : count - 1 - i;
+      if (i < params->cNamedArgs && position >= count) return DISP_E_PARAMNOTFOUND;
+      VARIANT& v = params->rgvarg[i];
+      // A script leaves an optional argument out by passing "not found".
+      if (V_VT(&v) == VT_ERROR && V_ERROR(&v) == DISP_E_PARAMNOTFOUND) continue;
+      try {
+        args[position] = fromVariant(v);
+      } catch (const AutomationError&) {
+        if (argError) *argError = i;
+        return DISP_E_TYPEMISMATCH;
+      }
+      sources[position] = &v;
+      given[position] = true;
+    }
+    // Trailing missing arguments are left out; one missing in the middle reads as Empty.
+    while (!args.empty() && !given.back()) {
+      args.pop_back();
+      given.pop_back();
+      sources.pop_back();
+    }
+    const std::vector<Variant> before = args;
+    std::exception_ptr failure;
+    Variant value;
+    try {
+      value = invokeMember(*control_, m->name, args);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // A by-reference argument the member rewrote is written back, also when the
+    // member then failed (the rewrite had happened by then).
+    for (std::size_t k = 0; k < args.size(); ++k) {
+      if (sources[k] && !(args[k] == before[k])) writeThrough(args[k], *sources[k]);
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (result) toVariant(value, result);
+    return S_OK;
+  } catch (const AutomationError& e) {
+    fillException(e, exception);
+    return DISP_E_EXCEPTION;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    fillException(AutomationError(51, std::string("Internal error: ") + e.what()), exception);
+    return DISP_E_EXCEPTION;
+  }
+}
+
+}  // namespace
+
+HRESULT createXMLLoadObject(REFIID riid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  XMLLoadObject* object = new (std::nothrow) XMLLoadObject();
+  if (!object) return E_OUTOFMEMORY;
+  try {
+    object->start();
+  } catch (const std::bad_alloc&) {
+    object->Release();
+    return E_OUTOFMEMORY;
+  }
+  if (const auto& error = object->control().startupError()) {
+    // A control whose start-up failed is not handed out half made: the host
+    // learns the error and the installation gets fixed.
+    EXCEPINFO info;
+    fillException(*error, &info);
+    ICreateErrorInfo* create = nullptr;
+    if (SUCCEEDED(::CreateErrorInfo(&create))) {
+      create->SetSource(info.bstrSource);
+      create->SetDescription(info.bstrDescription);
+      create->SetGUID(DIID__XMLLoad);
+      IErrorInfo* errorInfo = nullptr;
+      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&errorInfo)))) {
+        ::SetErrorInfo(0, errorInfo);
+        errorInfo->Release();
+      }
+      create->Release();
+    }
+    ::SysFreeString(info.bstrSource);
+    ::SysFreeString(info.bstrDescription);
+    object->Release();
+    return info.scode;
+  }
+  const HRESULT hr = object->QueryInterface(riid, out);
+  object->Release();
+  return hr;
+}
+
+}  // namespace qmx::com

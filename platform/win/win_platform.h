@@ -1,0 +1,49 @@
+// The Windows backend of the platform seam: the machine's own registry, drives,
+// WinInet connected state, WinHTTP and message boxes. Paths are used as the
+// control writes them (a relative one against the working folder).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace qmx {
+
+class WinPlatform : public Platform {
+ public:
+  using MessageHandler = std::function<void(const std::string& text)>;
+
+  // Message boxes go to the handler when one is given, else to MessageBoxW.
+  explicit WinPlatform(MessageHandler onMessage = {});
+
+  std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
+  std::optional<RegistryValue> registryValue(std::string_view keyPath,
+                                             std::string_view valueName) override;
+
+  bool fileExists(const std::string& path) override;
+  bool folderExists(const std::string& path) override;
+  void createFolder(const std::string& path) override;
+  std::optional<std::string> readFile(const std::string& path) override;
+  void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
+  void deleteFile(const std::string& path) override;
+  std::vector<std::string> listFiles(const std::string& folder) override;
+  std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;
+
+  std::optional<std::uint32_t> queryConnectedState() override;
+  bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
+
+  std::unique_ptr<HttpSession> openHttpSession() override;
+
+  void messageBox(const std::string& text) override;
+
+  std::optional<std::string> decodeCharset(std::string_view bytes, std::string_view charset) override;
+  std::string hashPassword(std::string_view password) override;
+  bool isPasswordHash(std::string_view text) override;
+  bool passwordMatchesHash(std::string_view password, std::string_view storedHash) override;
+
+ private:
+  MessageHandler onMessage_;
+};
+
+}  // namespace qmx

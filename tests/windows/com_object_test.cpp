@@ -1,0 +1,316 @@
+// The COM object as a C++ host sees it: the type library against the member
+// table, errors as scripts read them, by-reference rewrites, property change
+// notifications through IPropertyNotifySink, and a failed start-up refusing
+// creation.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <string>
+#include <vector>
+
+#include "com/qmxprodax_idl.h"
+#include "control/member_table.h"
+#include "control/xmlload.h"
+#include "platform/win/win_platform.h"
+
+namespace qmx {
+namespace {
+
+std::wstring besideThisProgram(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p(path, n);
+  return p.substr(0, p.find_last_of(L"\\/") + 1) + name;
+}
+
+class ComHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    dll_ = ::LoadLibraryW(besideThisProgram(L"qmxprodax.dll").c_str());
+    ASSERT_NE(dll_, nullptr);
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(dll_, "DllGetClassObject")));
+    ASSERT_NE(get, nullptr);
+    ASSERT_EQ(get(CLSID_XMLLoad, IID_IClassFactory, reinterpret_cast<void**>(&factory_)), S_OK);
+  }
+  void TearDown() override {
+    if (factory_) factory_->Release();
+    ::CoUninitialize();
+  }
+  IDispatch* create() {
+    IDispatch* d = nullptr;
+    EXPECT_EQ(factory_->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&d)), S_OK);
+    return d;
+  }
+  static HRESULT call(IDispatch* d, const wchar_t* name, WORD flags, std::vector<VARIANT> argsLastFirst,
+                      VARIANT* result, EXCEPINFO* info) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{argsLastFirst.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr,
+                      static_cast<UINT>(argsLastFirst.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, info, nullptr);
+  }
+  static VARIANT text(const wchar_t* s) {
+    VARIANT v;
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = ::SysAllocString(s);
+    return v;
+  }
+
+  HMODULE dll_ = nullptr;
+  IClassFactory* factory_ = nullptr;
+};
+
+TEST_F(ComHost, TypeLibraryDescribesExactlyTheMemberTable) {
+  ITypeLib* lib = nullptr;
+  ASSERT_EQ(::LoadTypeLibEx(besideThisProgram(L"qmxprodax.dll").c_str(), REGKIND_NONE, &lib), S_OK);
+  ITypeInfo* info = nullptr;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(DIID__XMLLoad, &info), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  std::size_t expected = 0;
+  for (const MemberInfo& m : memberTable()) expected += m.kind == MemberKind::Property ? 2 : 1;
+  // Some compilers list IDispatch's seven inherited functions first.
+  const UINT inherited = attr->cFuncs - static_cast<UINT>(expected);
+  ASSERT_TRUE(inherited == 0 || inherited == 7) << attr->cFuncs << " functions";
+  for (UINT i = inherited; i < attr->cFuncs; ++i) {
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(i, &f), S_OK);
+    BSTR name = nullptr;
+    UINT count = 0;
+    info->GetNames(f->memid, &name, 1, &count);
+    std::string narrow;
+    for (const wchar_t* p = name; p && *p; ++p) narrow += static_cast<char>(*p);
+    ::SysFreeString(name);
+    const MemberInfo* m = findMemberById(f->memid);
+    ASSERT_NE(m, nullptr) << narrow << " has a dispatch id the control does not know";
+    EXPECT_EQ(m->name, narrow);
+    if (m->kind == MemberKind::Method) {
+      EXPECT_EQ(f->invkind, INVOKE_FUNC) << narrow;
+      ASSERT_EQ(static_cast<std::size_t>(f->cParams), m->arguments.size()) << narrow;
+      for (std::size_t k = 0; k < m->arguments.size(); ++k) {
+        const USHORT flags = f->lprgelemdescParam[k].paramdesc.wParamFlags;
+        EXPECT_EQ((flags & PARAMFLAG_FOUT) != 0, m->arguments[k].byRef) << narrow << " argument " << k;
+        EXPECT_EQ((flags & PARAMFLAG_FOPT) != 0, m->arguments[k].optional) << narrow << " argument " << k;
+      }
+    } else {
+      EXPECT_TRUE(f->invkind == INVOKE_PROPERTYGET || (f->invkind == INVOKE_PROPERTYPUT && m->write)) << narrow;
+    }
+    info->ReleaseFuncDesc(f);
+  }
+  info->ReleaseTypeAttr(attr);
+  info->Release();
+  lib->Release();
+}
+
+TEST_F(ComHost, ErrorsReachScriptsWithNumberSourceAndDescription) {
+  IDispatch* d = create();
+  ASSERT_NE(d, nullptr);
+  VARIANT result;
+  ::VariantInit(&result);
+  EXCEPINFO info{};
+  VARIANT name = text(L"..\\x.xsl");
+  EXPECT_EQ(call(d, L"GetXSL", DISPATCH_METHOD, {name}, &result, &info), DISP_E_EXCEPTION);
+  EXPECT_EQ(static_cast<std::uint32_t>(info.scode), 0x800A004Bu);
+  EXPECT_EQ(info.wCode, 0);
+  EXPECT_STREQ(info.bstrSource, L"QMXProdActiveX.XMLLoad");
+  EXPECT_NE(std::wstring(info.bstrDescription).find(L"Path/File access error"), std::wstring::npos);
+  ::SysFreeString(info.bstrSource);
+  ::SysFreeString(info.bstrDescription);
+  ::VariantClear(&name);
+
+  // Read-only property, unknown member, wrong argument count.
+  EXCEPINFO ro{};
+  VARIANT level = text(L"9");
+  EXPECT_EQ(call(d, L"LevelNum", DISPATCH_PROPERTYPUT, {level}, nullptr, &ro), DISP_E_EXCEPTION);
+  EXPECT_EQ(static_cast<std::uint32_t>(ro.scode), 0x800A017Fu);
+  ::VariantClear(&level);
+  EXPECT_EQ(call(d, L"NoSuchMember", DISPATCH_METHOD, {}, nullptr, nullptr), DISP_E_UNKNOWNNAME);
+  EXCEPINFO count{};
+  EXPECT_EQ(call(d, L"getKey", DISPATCH_METHOD, {text(L"x")}, &result, &count), DISP_E_EXCEPTION);
+  EXPECT_EQ(static_cast<std::uint32_t>(count.scode), 0x800A01C2u);
+  // No object the script engines refuse to create.
+  IUnknown* site = nullptr;
+  const IID iidObjectWithSite = {0xfc4801a3, 0x2ba9, 0x11cf, {0xa2, 0x29, 0x00, 0xaa, 0x00, 0x3d, 0x73, 0x52}};
+  EXPECT_EQ(d->QueryInterface(iidObjectWithSite, reinterpret_cast<void**>(&site)), E_NOINTERFACE);
+  d->Release();
+}
+
+TEST_F(ComHost, ByReferenceTextIsRewrittenAndValuesComeBackTyped) {
+  IDispatch* d = create();
+  ASSERT_NE(d, nullptr);
+  // "\x01\x0B" is the escape pair standing for code 1.
+  BSTR input = ::SysAllocString(L"x\x01\x0By");
+  VARIANT byRef;
+  V_VT(&byRef) = VT_BYREF | VT_BSTR;
+  V_BSTRREF(&byRef) = &input;
+  VARIANT key = text(L"key");
+  VARIANT scrambled;
+  ::VariantInit(&scrambled);
+  ASSERT_EQ(call(d, L"FileEncodeAndDecode", DISPATCH_METHOD, {key, byRef}, &scrambled, nullptr), S_OK);
+  ASSERT_EQ(V_VT(&scrambled), VT_BSTR);
+  BSTR back = ::SysAllocString(V_BSTR(&scrambled));
+  V_BSTRREF(&byRef) = &back;
+  VARIANT plain;
+  ::VariantInit(&plain);
+  ASSERT_EQ(call(d, L"FileEncodeAndDecode", DISPATCH_METHOD, {key, byRef}, &plain, nullptr), S_OK);
+  EXPECT_STREQ(V_BSTR(&plain), L"x\x01\x0By");
+  // The input's escape pair was resolved in the caller's variable.
+  EXPECT_STREQ(input, L"x\x01y");
+  ::SysFreeString(input);
+  ::SysFreeString(back);
+  ::VariantClear(&plain);
+  ::VariantClear(&scrambled);
+  ::VariantClear(&key);
+
+  VARIANT level;
+  ::VariantInit(&level);
+  ASSERT_EQ(call(d, L"levelnum", DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}, &level, nullptr), S_OK);
+  EXPECT_EQ(V_VT(&level), VT_BSTR);
+  EXPECT_STREQ(V_BSTR(&level), L"0");
+  ::VariantClear(&level);
+  VARIANT yes;
+  ::VariantInit(&yes);
+  V_VT(&yes) = VT_I4;
+  V_I4(&yes) = 7;
+  ASSERT_EQ(call(d, L"Authenticated", DISPATCH_PROPERTYPUT, {yes}, nullptr, nullptr), S_OK);
+  VARIANT got;
+  ::VariantInit(&got);
+  ASSERT_EQ(call(d, L"Authenticated", DISPATCH_PROPERTYGET, {}, &got, nullptr), S_OK);
+  EXPECT_EQ(V_VT(&got), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&got), VARIANT_TRUE);
+  d->Release();
+}
+
+class RecordingSink : public IPropertyNotifySink {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP OnChanged(DISPID id) override {
+    changed.push_back(id);
+    return S_OK;
+  }
+  STDMETHODIMP OnRequestEdit(DISPID) override { return S_OK; }
+  ULONG refs = 1;
+  std::vector<DISPID> changed;
+};
+
+TEST_F(ComHost, PropertyChangesReachEverySinkInTheControlsOrder) {
+  IDispatch* d = create();
+  ASSERT_NE(d, nullptr);
+  IConnectionPointContainer* container = nullptr;
+  ASSERT_EQ(d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+  IConnectionPoint* point = nullptr;
+  ASSERT_EQ(container->FindConnectionPoint(IID_IPropertyNotifySink, &point), S_OK);
+  RecordingSink sink, second;
+  DWORD cookie = 0, cookie2 = 0;
+  ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+  ASSERT_EQ(point->Advise(&second, &cookie2), S_OK);
+
+  // What the control itself announces for the same writes, by name.
+  WinPlatform platform([](const std::string&) {});
+  std::vector<DISPID> expected;
+  XMLLoad direct(platform, [&](const std::string& name) { expected.push_back(findMember(name)->dispid); });
+  expected.clear();
+  direct.put_Location(12);
+  direct.put_ErrorDesc("x");
+  direct.put_ServerBase("http://127.0.0.1:1/");
+  try {
+    direct.ChooseInstall("{00000000-0000-0000-0000-000000000000}");  // fails on the missing values
+  } catch (const AutomationError&) {
+  }
+  ASSERT_GE(expected.size(), 3u);
+  EXPECT_EQ(expected[0], 0x68030006);  // Location, then the DataPath it recomputes
+  EXPECT_EQ(expected[1], 0x68030002);
+
+  VARIANT v;
+  V_VT(&v) = VT_I2;
+  V_I2(&v) = 12;
+  ASSERT_EQ(call(d, L"Location", DISPATCH_PROPERTYPUT, {v}, nullptr, nullptr), S_OK);
+  ASSERT_EQ(call(d, L"ErrorDesc", DISPATCH_PROPERTYPUT, {text(L"x")}, nullptr, nullptr), S_OK);
+  ASSERT_EQ(call(d, L"ServerBase", DISPATCH_PROPERTYPUT, {text(L"http://127.0.0.1:1/")}, nullptr, nullptr), S_OK);
+  VARIANT result;
+  ::VariantInit(&result);
+  EXCEPINFO info{};
+  call(d, L"ChooseInstall", DISPATCH_METHOD, {text(L"{00000000-0000-0000-0000-000000000000}")}, &result, &info);
+  EXPECT_EQ(sink.changed, expected);
+  EXPECT_EQ(second.changed, expected);
+
+  // After Unadvise a sink hears nothing more, and its reference is given back.
+  ASSERT_EQ(point->Unadvise(cookie), S_OK);
+  EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(sink.refs, 1u);
+  ASSERT_EQ(call(d, L"ErrorDesc", DISPATCH_PROPERTYPUT, {text(L"y")}, nullptr, nullptr), S_OK);
+  EXPECT_EQ(sink.changed.size(), expected.size());
+  EXPECT_EQ(second.changed.back(), 0x68030000);
+
+  // The class tells its default source interface.
+  IProvideClassInfo2* classInfo = nullptr;
+  ASSERT_EQ(d->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&classInfo)), S_OK);
+  GUID source{};
+  EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+  EXPECT_TRUE(source == DIID___XMLLoad);
+  classInfo->Release();
+  point->Unadvise(cookie2);
+  point->Release();
+  container->Release();
+  d->Release();
+}
+
+// Only where no installation is configured: the test puts a broken one in place.
+TEST_F(ComHost, AFailedStartUpRefusesCreationWithItsError) {
+  const char* root = "SOFTWARE\\Velmora Solutions\\Velmora.Net";
+  HKEY existing = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, root, 0, KEY_READ | KEY_WOW64_32KEY, &existing) == ERROR_SUCCESS) {
+    ::RegCloseKey(existing);
+    GTEST_SKIP() << "this machine has settings of its own";
+  }
+  HKEY key = nullptr;
+  const std::string install = std::string(root) + "\\{6B29FC40-CA47-1067-B31D-00DD010662DA}\\fkLocationID";
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, install.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("twelve"), 7);
+  ::RegCloseKey(key);
+
+  IDispatch* d = nullptr;
+  const HRESULT hr = factory_->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&d));
+  HKEY software = nullptr;
+  ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software);
+  ::RegDeleteTreeA(software, "Velmora Solutions");
+  ::RegCloseKey(software);
+
+  EXPECT_EQ(static_cast<std::uint32_t>(hr), 0x800A000Du);  // type mismatch converting the location
+  EXPECT_EQ(d, nullptr);
+  IErrorInfo* error = nullptr;
+  ASSERT_EQ(::GetErrorInfo(0, &error), S_OK);
+  BSTR source = nullptr;
+  error->GetSource(&source);
+  EXPECT_STREQ(source, L"QMXProdActiveX.XMLLoad");
+  ::SysFreeString(source);
+  error->Release();
+
+  // With the settings gone, creation works again.
+  IDispatch* fine = create();
+  EXPECT_NE(fine, nullptr);
+  if (fine) fine->Release();
+}
+
+}  // namespace
+}  // namespace qmx

@@ -1,0 +1,368 @@
+// The Windows backend's promises: the seam's file contract on real Win32
+// files, the owner-only descriptor, the registry view, character sets, the
+// password hash format, and WinHTTP's wire and error rules against a loopback peer.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <windows.h>
+#include <aclapi.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/automation_error.h"
+#include "platform/win/pbkdf2_password_hash.h"
+#include "platform/win/win_platform.h"
+
+namespace qmx {
+namespace {
+
+using Names = std::vector<std::string>;
+
+int errorNumberOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    char base[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, base);
+    path_ = std::string(base) + "qmxwin" + std::to_string(::GetCurrentProcessId()) + "_" +
+            std::to_string(::GetTickCount64());
+    ::CreateDirectoryA(path_.c_str(), nullptr);
+  }
+  ~TempFolder() { removeTree(path_); }
+  static void removeTree(const std::string& folder) {
+    WIN32_FIND_DATAA d;
+    HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &d);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = d.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = folder + "\\" + name;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          removeTree(path);
+        } else {
+          ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+          ::DeleteFileA(path.c_str());
+        }
+      } while (::FindNextFileA(find, &d));
+      ::FindClose(find);
+    }
+    ::RemoveDirectoryA(folder.c_str());
+  }
+  std::string at(const std::string& name) const { return path_ + "\\" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(WinFiles, ReplaceReadListAndDeleteKeepTheSeamContract) {
+  TempFolder dir;
+  WinPlatform p([](const std::string&) {});
+  const std::string path = dir.at("t.xml");
+  EXPECT_EQ(p.readFile(path), std::nullopt);
+  const std::string first("long first content \0\xFF\x80 with a NUL", 34);
+  p.replaceFile(path, first, FileAccess::Everyone);
+  EXPECT_EQ(p.readFile(path), first);
+  p.replaceFile(path, "short", FileAccess::Everyone);
+  EXPECT_EQ(p.readFile(path), "short");
+  EXPECT_TRUE(p.fileExists(path));
+  EXPECT_FALSE(p.folderExists(path));
+
+  // Folders: one level, 58 when there, 76 without the parent; no file to read.
+  p.createFolder(dir.at("Bfolder"));
+  EXPECT_EQ(errorNumberOf([&] { p.createFolder(dir.at("Bfolder")); }), kFileAlreadyExists);
+  EXPECT_EQ(errorNumberOf([&] { p.createFolder(dir.at("x\\y")); }), kPathNotFound);
+  EXPECT_EQ(errorNumberOf([&] { p.readFile(dir.at("Bfolder")); }), kPathFileAccessError);
+  EXPECT_EQ(errorNumberOf([&] { p.replaceFile(dir.at("Bfolder"), "x", FileAccess::Everyone); }),
+            kPathFileAccessError);
+  EXPECT_EQ(errorNumberOf([&] { p.replaceFile(dir.at("none\\t.xml"), "x", FileAccess::Everyone); }),
+            kPathNotFound);
+
+  // Listing: files only, case-insensitive order ("z" before "_"), a live
+  // writer's temporary and the folder lock's file hidden and kept.
+  for (const char* name : {"b.xml", "C.xml", "a.xml", "a_1.xml", "az.xml"}) p.replaceFile(dir.at(name), name, FileAccess::Everyone);
+  const std::string live = ".b.xml.tmp" + std::to_string(::GetCurrentProcessId()) + "_7";
+  p.replaceFile(dir.at("plain"), "half", FileAccess::Everyone);
+  ASSERT_TRUE(::MoveFileA(dir.at("plain").c_str(), dir.at(live).c_str()));
+  // A dead writer's temporary goes at the next listing (no process has id 0xFFFFFFF0).
+  ASSERT_TRUE(::CopyFileA(dir.at(live).c_str(), dir.at(".b.xml.tmp4294967280_1").c_str(), FALSE));
+  { auto lock = p.lockFolder(dir.path()); }
+  EXPECT_EQ(p.listFiles(dir.path()), (Names{"a.xml", "az.xml", "a_1.xml", "b.xml", "C.xml", "t.xml"}));
+  EXPECT_EQ(p.readFile(dir.at(live)), "half");
+  EXPECT_EQ(::GetFileAttributesA(dir.at(".b.xml.tmp4294967280_1").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(errorNumberOf([&] { p.listFiles(dir.at("none")); }), kPathNotFound);
+  EXPECT_EQ(errorNumberOf([&] { p.lockFolder(dir.at("none")); }), kPathNotFound);
+
+  // Delete: 53 when missing, a folder is no file.
+  p.deleteFile(dir.at("a.xml"));
+  EXPECT_EQ(errorNumberOf([&] { p.deleteFile(dir.at("a.xml")); }), kFileNotFound);
+  EXPECT_EQ(errorNumberOf([&] { p.deleteFile(dir.at("Bfolder")); }), kFileNotFound);
+}
+
+TEST(WinFiles, ReadOnlyFileIsNeitherReplacedNorDeletedAndKeepsItsBytes) {
+  TempFolder dir;
+  WinPlatform p([](const std::string&) {});
+  const std::string path = dir.at("kept.xml");
+  p.replaceFile(path, "old bytes", FileAccess::Everyone);
+  ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  try {
+    p.replaceFile(path, "new", FileAccess::Everyone);
+    ADD_FAILURE() << "replaced a read-only file";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), kPermissionDenied);
+    EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(errorNumberOf([&] { p.deleteFile(path); }), kPermissionDenied);
+  EXPECT_EQ(p.readFile(path), "old bytes");
+  EXPECT_TRUE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(p.listFiles(dir.path()), Names{"kept.xml"});
+}
+
+TEST(WinFiles, OwnerOnlyFileLetsInOnlyItsUserAndTheSystem) {
+  TempFolder dir;
+  WinPlatform p([](const std::string&) {});
+  const std::string path = dir.at("123.xml");
+  p.replaceFile(path, "<record/>", FileAccess::OwnerOnly);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    &dacl, nullptr, &sd),
+            ERROR_SUCCESS);
+  ASSERT_NE(dacl, nullptr);
+  // (Wine keeps the entries but not the "protected" mark, so that is not checked.)
+  HANDLE token = nullptr;
+  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+  alignas(TOKEN_USER) BYTE userBuffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  ASSERT_TRUE(::GetTokenInformation(token, TokenUser, userBuffer, sizeof userBuffer, &size));
+  ::CloseHandle(token);
+  PSID owner = reinterpret_cast<TOKEN_USER*>(userBuffer)->User.Sid;
+  BYTE system[SECURITY_MAX_SID_SIZE];
+  DWORD n1 = sizeof system;
+  ::CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &n1);
+  ASSERT_EQ(dacl->AceCount, 2);
+  for (WORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    PSID sid = &ace->SidStart;
+    EXPECT_TRUE(::EqualSid(sid, system) || ::EqualSid(sid, owner)) << "entry " << i << " lets someone else in";
+    EXPECT_EQ(ace->Mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS));
+  }
+  ::LocalFree(sd);
+  EXPECT_EQ(p.readFile(path), "<record/>");
+}
+
+// The settings are read from the 32-bit view whichever DLL reads them.
+TEST(WinRegistry, ReadsThe32BitViewOnly) {
+  const char* key = "SOFTWARE\\QMXProdViewTest";
+  HKEY k32 = nullptr, k64 = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                              &k32, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                              &k64, nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExA(k32, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("thirty-two"), 11);
+  ::RegSetValueExA(k64, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("sixty-four"), 11);
+  const DWORD number = 0xFFFFFFFF;
+  ::RegSetValueExA(k32, "n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
+  HKEY sub = nullptr;
+  ::RegCreateKeyExA(k32, "b", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &sub, nullptr);
+  ::RegCloseKey(sub);
+  ::RegCreateKeyExA(k32, "A", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &sub, nullptr);
+  ::RegCloseKey(sub);
+
+  WinPlatform p([](const std::string&) {});
+  const auto value = p.registryValue(key, "");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->type, kRegSz);
+  EXPECT_EQ(value->data, std::string("thirty-two\0", 11));
+  const auto n = p.registryValue("\\SOFTWARE\\QMXProdViewTest\\", "N");
+  ASSERT_TRUE(n);
+  EXPECT_EQ(n->type, kRegDword);
+  EXPECT_EQ(n->data, std::string(4, '\xFF'));
+  EXPECT_EQ(p.registrySubkeys(key), (Names{"A", "b"}));
+  EXPECT_EQ(p.registryValue(key, "missing"), std::nullopt);
+  EXPECT_EQ(p.registrySubkeys("SOFTWARE\\QMXProdNoSuchKey"), std::nullopt);
+
+  ::RegDeleteTreeA(k32, nullptr);
+  ::RegDeleteTreeA(k64, nullptr);
+  ::RegCloseKey(k32);
+  ::RegCloseKey(k64);
+  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY, 0);
+  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY, 0);
+}
+
+TEST(WinCharsets, DecodesThroughTheSystemCodePages) {
+  WinPlatform p([](const std::string&) {});
+  EXPECT_EQ(p.decodeCharset("\xCF\xF0\xE8\xE2\xE5\xF2", "windows-1251"), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
+  EXPECT_EQ(p.decodeCharset("\xE9t\xE9", "ISO-8859-1"), "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(p.decodeCharset("\x93\xFA\x96\x7B", "Shift_JIS"), "\xE6\x97\xA5\xE6\x9C\xAC");
+  EXPECT_EQ(p.decodeCharset("abc", "no-such-charset"), std::nullopt);
+  EXPECT_EQ(p.decodeCharset("abc", "cp"), std::nullopt);
+}
+
+TEST(WinPasswordHash, Pbkdf2MatchesThePublishedVectorAndTheRecordNamesItsScheme) {
+  // PBKDF2-HMAC-SHA256("password", "salt", 1 and 2 rounds, 32 bytes).
+  const std::string one = win::pbkdf2Sha256("password", "salt", 1, 32);
+  const std::string two = win::pbkdf2Sha256("password", "salt", 2, 32);
+  auto hex = [](const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    return out;
+  };
+  EXPECT_EQ(hex(one), "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
+  EXPECT_EQ(hex(two), "ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
+
+  WinPlatform p([](const std::string&) {});
+  const std::string hash = p.hashPassword("demo123");
+  EXPECT_EQ(hash.rfind("$pbkdf2-sha256$600000$", 0), 0u) << hash;
+  EXPECT_TRUE(p.isPasswordHash(hash));
+  EXPECT_NE(hash, p.hashPassword("demo123")) << "no fresh salt";
+  EXPECT_TRUE(p.passwordMatchesHash("demo123", hash));
+  EXPECT_FALSE(p.passwordMatchesHash("demo124", hash));
+  // Clear text and damaged records are no hashes; a forged round count is not worked through.
+  EXPECT_FALSE(p.isPasswordHash("demo123"));
+  EXPECT_FALSE(p.isPasswordHash(hash + "$"));
+  EXPECT_FALSE(p.isPasswordHash("$pbkdf2-sha256$0$c2FsdA$" + hash.substr(hash.rfind('$') + 1)));
+  std::string forged = hash;
+  forged.replace(15, 6, "4000000000");
+  EXPECT_FALSE(p.passwordMatchesHash("demo123", forged));
+  EXPECT_EQ(errorNumberOf([&] { p.hashPassword(std::string("a\0b", 3)); }), kInvalidProcedureCall);
+}
+
+// A one-connection HTTP peer on loopback: records the request, sends a reply.
+class LoopbackPeer {
+ public:
+  explicit LoopbackPeer(std::string reply) : reply_(std::move(reply)) {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    ::listen(listener_, 1);
+    int len = sizeof at;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &len);
+    port_ = ntohs(at.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~LoopbackPeer() {
+    ::closesocket(listener_);
+    thread_.join();
+  }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  std::string received() {
+    thread_.join();
+    thread_ = std::thread([] {});
+    return request_;
+  }
+
+ private:
+  void serve() {
+    SOCKET s = ::accept(listener_, nullptr, nullptr);
+    if (s == INVALID_SOCKET) return;
+    char buf[4096];
+    // Headers, then as much body as Content-Length says.
+    for (;;) {
+      const int n = ::recv(s, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request_.append(buf, n);
+      const auto end = request_.find("\r\n\r\n");
+      if (end == std::string::npos) continue;
+      const auto cl = request_.find("Content-Length: ");
+      const std::size_t body = cl == std::string::npos ? 0 : std::stoul(request_.substr(cl + 16));
+      if (request_.size() >= end + 4 + body) break;
+    }
+    ::send(s, reply_.data(), static_cast<int>(reply_.size()), 0);
+    ::shutdown(s, SD_SEND);
+    ::closesocket(s);
+  }
+
+  std::string reply_;
+  std::string request_;
+  SOCKET listener_;
+  unsigned short port_ = 0;
+  std::thread thread_;
+};
+
+TEST(WinHttp, SendsTheAddressAsWrittenWithTheControlsHeadersAndReportsProgress) {
+  LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 7\r\nConnection: close\r\n\r\n<xml/>\n");
+  WinPlatform p([](const std::string&) {});
+  auto session = p.openHttpSession();
+  std::vector<std::uint64_t> progress;
+  session->setProgressHandler([&](std::uint64_t got, std::uint64_t total) { progress.push_back(got + total * 1000); });
+  HttpRequest request{"POST", peer.base() + "processForms.asp?a=1&Pwd=x%26y#z", std::string("<t>\xC3\xA9</t>"),
+                      {{"Idempotency-Key", "abc-123"}}};
+  const HttpReply reply = session->send(request);
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.contentType, "text/xml");
+  EXPECT_EQ(reply.body, "<xml/>\n");
+  EXPECT_EQ(progress.back(), 7u + 7000u);
+  const std::string sent = peer.received();
+  EXPECT_EQ(sent.rfind("POST /processForms.asp?a=1&Pwd=x%26y%23z HTTP/1.1\r\n", 0), 0u) << sent;
+  EXPECT_NE(sent.find("\r\nIdempotency-Key: abc-123\r\n"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("\r\nContent-Length: 9\r\n"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("Content-Type"), std::string::npos) << "a header the control did not ask for";
+  EXPECT_EQ(sent.substr(sent.size() - 9), "<t>\xC3\xA9</t>");
+}
+
+TEST(WinHttp, RefusesAReplyOverTheCapAndNamesNoQueryInErrors) {
+  {
+    LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n" + std::string(100, 'x'));
+    WinPlatform p([](const std::string&) {});
+    auto session = p.openHttpSession();
+    session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(5), 50});
+    try {
+      session->send(HttpRequest{"GET", peer.base() + "data.asp?Pwd=secret", std::nullopt});
+      ADD_FAILURE() << "no error for a reply over the cap";
+    } catch (const AutomationError& e) {
+      EXPECT_LT(e.number(), 0);
+      EXPECT_NE(e.description().find("larger than 50 bytes"), std::string::npos) << e.description();
+      EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
+    }
+  }
+  // Nobody listens on a port just closed: a transport error, negative, without the query.
+  unsigned short port;
+  {
+    LoopbackPeer peer("");
+    port = static_cast<unsigned short>(std::stoi(peer.base().substr(17)));
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(port);
+    ::connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    ::closesocket(s);
+  }
+  WinPlatform p([](const std::string&) {});
+  auto session = p.openHttpSession();
+  const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/Bus_ChkComp.asp";
+  try {
+    session->send(HttpRequest{"GET", address + "?Pwd=secret", std::nullopt});
+    ADD_FAILURE() << "no error for a refused connection";
+  } catch (const AutomationError& e) {
+    EXPECT_LT(e.number(), 0);
+    EXPECT_NE(e.description().find("(" + address + ")"), std::string::npos) << e.description();
+    EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(errorNumberOf([&] { session->send(HttpRequest{"GET", "file:///c:/windows/win.ini", std::nullopt}); }) < 0,
+            true);
+}
+
+}  // namespace
+}  // namespace qmx
