@@ -1,5 +1,8 @@
 #include "base/ascii_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace qmx {
 namespace {
 
@@ -57,6 +60,17 @@ std::string hexNumber(unsigned long value, int width) {
   } while (value != 0);
   if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
   return digits;
+}
+
+std::size_t asciiPrefixLength(const char* text, std::size_t size) {
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
+  while (i < size && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
 }
 
 }  // namespace qmx

@@ -29,4 +29,8 @@ std::string hexByte(unsigned char byte);
 // Upper-case hexadecimal digits of a number, at least width of them.
 std::string hexNumber(unsigned long value, int width);
 
+// The number of bytes before the first one above 0x7F (size when there is none),
+// eight at a time, since most text the control moves is ASCII. Never fails.
+std::size_t asciiPrefixLength(const char* text, std::size_t size);
+
 }  // namespace qmx

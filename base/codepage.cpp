@@ -1,5 +1,10 @@
 #include "base/codepage.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "base/ascii_text.h"
 #include "base/automation_error.h"
 #include "base/utf8.h"
 
@@ -32,12 +37,10 @@ std::string encode(std::string_view text, Unmappable mode) {
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {  // the common case, kept fast for large documents
-      out.push_back(static_cast<char>(lead));
-      ++i;
-      continue;
-    }
+    const std::size_t run = asciiPrefixLength(text.data() + i, text.size() - i);
+    out.append(text, i, run);
+    i += run;
+    if (i == text.size()) break;
     char32_t cp = 0;
     i += decodeOne(text, i, cp);
     if (auto b = codePointToSingleByte(cp)) {
@@ -50,6 +53,52 @@ std::string encode(std::string_view text, Unmappable mode) {
   }
   return out;
 }
+
+// The UTF-8 bytes of every code page byte, worked out once.
+struct Utf8OfByte {
+  unsigned char size = 0;
+  char bytes[3] = {};
+};
+
+const std::array<Utf8OfByte, 256>& utf8OfBytes() {
+  static const std::array<Utf8OfByte, 256> table = [] {
+    std::array<Utf8OfByte, 256> t{};
+    for (int b = 0; b < 256; ++b) {
+      std::string utf8;
+      appendUtf8(utf8, singleByteToCodePoint(static_cast<unsigned char>(b)));
+      t[b].size = static_cast<unsigned char>(utf8.size());
+      std::memcpy(t[b].bytes, utf8.data(), utf8.size());
+    }
+    return t;
+  }();
+  return table;
+}
+
+// The length of the UTF-8 sequence a lead byte starts; 0 for a byte that cannot lead.
+std::size_t sequenceLength(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Per state of the XML encoder, the bytes that end a run copied unchanged.
+struct StopBytes {
+  std::array<bool, 256> text{}, tag{}, value{};
+  StopBytes() {
+    for (int b = 0x80; b < 256; ++b) text[b] = tag[b] = value[b] = true;
+    text['<'] = true;
+    tag['"'] = tag['>'] = true;
+    value['"'] = true;
+  }
+};
+
+const StopBytes& stopBytes() {
+  static const StopBytes stops;
+  return stops;
+}
+
+constexpr std::string_view kCdataOpening = "<![CDATA[";
 
 }  // namespace
 
@@ -66,19 +115,42 @@ char32_t singleByteToCodePoint(unsigned char byte) {
   return byte;
 }
 
-std::string singleByteToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 8);
+std::size_t singleByteUtf8Size(std::string_view bytes) {
+  const auto& table = utf8OfBytes();
+  std::size_t size = 0;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t run = asciiPrefixLength(bytes.data() + i, bytes.size() - i);
+    size += run;
+    i += run;
+    if (i == bytes.size()) break;
+    size += table[static_cast<unsigned char>(bytes[i])].size;
+    ++i;
+  }
+  return size;
+}
+
+char* writeSingleByteAsUtf8(std::string_view bytes, char* out) {
+  const auto& table = utf8OfBytes();
   // Most bytes are ASCII: copy them in runs, not one by one.
   std::size_t i = 0;
   while (i < bytes.size()) {
-    std::size_t end = i;
-    while (end < bytes.size() && static_cast<unsigned char>(bytes[end]) < 0x80) ++end;
-    out.append(bytes, i, end - i);
-    if (end == bytes.size()) break;
-    appendUtf8(out, singleByteToCodePoint(static_cast<unsigned char>(bytes[end])));
-    i = end + 1;
+    const std::size_t run = asciiPrefixLength(bytes.data() + i, bytes.size() - i);
+    std::memcpy(out, bytes.data() + i, run);
+    out += run;
+    i += run;
+    if (i == bytes.size()) break;
+    const Utf8OfByte& utf8 = table[static_cast<unsigned char>(bytes[i])];
+    std::memcpy(out, utf8.bytes, utf8.size);
+    out += utf8.size;
+    ++i;
   }
+  return out;
+}
+
+std::string singleByteToUtf8(std::string_view bytes) {
+  std::string out(singleByteUtf8Size(bytes), '\0');
+  writeSingleByteAsUtf8(bytes, out.data());
   return out;
 }
 
@@ -89,57 +161,156 @@ std::string utf8ToSingleByteLossy(std::string_view text) {
 }
 
 std::string xmlUtf8ToSingleByte(std::string_view xml) {
-  // A reference stands for its character only in text and attribute values. In a
-  // name it would break the file, and in CDATA, a comment or a declaration it
-  // would come back as the reference's own letters, so there the write fails as
-  // for any other text file.
-  enum class Where { Text, Tag, Value, Literal };
-  Where where = Where::Text;
-  std::string_view literalEnd;
+  XmlSingleByteEncoder encoder;
   std::string out;
   out.reserve(xml.size());
-  std::size_t i = 0;
-  while (i < xml.size()) {
-    const char c = xml[i];
-    if (static_cast<unsigned char>(c) < 0x80) {
-      if (where == Where::Text && c == '<') {
-        where = Where::Literal;
-        if (xml.substr(i, 9) == "<![CDATA[") {
-          literalEnd = "]]>";
-        } else if (xml.substr(i, 4) == "<!--") {
-          literalEnd = "-->";
-        } else if (xml.substr(i, 2) == "<?") {
-          literalEnd = "?>";
-        } else if (xml.substr(i, 2) == "<!") {
-          literalEnd = ">";
+  encoder.feed(xml, out);
+  encoder.finish();
+  return out;
+}
+
+// A reference stands for its character only in text and attribute values. In a
+// name it would break the file, and in CDATA, a comment or a declaration it would
+// come back as the reference's own letters, so there the write fails as for any
+// other text file.
+void XmlSingleByteEncoder::takeCharacter(char32_t cp, std::string& out) {
+  // Markup words are ASCII: any other character settles what a "<" began.
+  switch (state_) {
+    case State::LessThan: state_ = State::Tag; break;
+    case State::Bang:
+    case State::BangDash:
+    case State::CdataOpening: state_ = State::Literal, literalEnd_ = ">", matched_ = 0; break;
+    case State::Literal: matched_ = 0; break;
+    default: break;
+  }
+  if (auto b = codePointToSingleByte(cp)) {
+    out.push_back(static_cast<char>(*b));
+  } else if (state_ == State::Text || state_ == State::Value) {
+    out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
+  } else {
+    throw AutomationError(kInvalidProcedureCall);
+  }
+}
+
+void XmlSingleByteEncoder::takeAscii(char c, std::string& out) {
+  out.push_back(c);
+  for (;;) {  // a character that settles a pending "<" is then taken in the settled state
+    switch (state_) {
+      case State::Text:
+        if (c == '<') state_ = State::LessThan;
+        return;
+      case State::LessThan:
+        if (c == '!') {
+          state_ = State::Bang;
+        } else if (c == '?') {
+          state_ = State::Literal, literalEnd_ = "?>", matched_ = 1;
         } else {
-          where = Where::Tag;
+          state_ = State::Tag;
+          continue;
         }
-      } else if (where == Where::Tag && (c == '"' || c == '>')) {
-        where = c == '"' ? Where::Value : Where::Text;
-      } else if (where == Where::Value && c == '"') {
-        where = Where::Tag;
-      } else if (where == Where::Literal && xml.substr(i, literalEnd.size()) == literalEnd) {
-        out.append(literalEnd);
-        i += literalEnd.size();
-        where = Where::Text;
+        return;
+      case State::Bang:
+        if (c == '-') {
+          state_ = State::BangDash;
+        } else if (c == '[') {
+          state_ = State::CdataOpening, matched_ = 3;
+        } else {
+          state_ = State::Literal, literalEnd_ = ">", matched_ = 0;
+          continue;
+        }
+        return;
+      case State::BangDash:
+        if (c == '-') {
+          state_ = State::Literal, literalEnd_ = "-->", matched_ = 2;
+          return;
+        }
+        state_ = State::Literal, literalEnd_ = ">", matched_ = 0;
         continue;
-      }
-      out.push_back(c);
+      case State::CdataOpening:
+        if (c == kCdataOpening[matched_]) {
+          if (++matched_ == kCdataOpening.size()) state_ = State::Literal, literalEnd_ = "]]>", matched_ = 0;
+          return;
+        }
+        state_ = State::Literal, literalEnd_ = ">", matched_ = 0;
+        continue;
+      case State::Tag:
+        if (c == '"') state_ = State::Value;
+        else if (c == '>') state_ = State::Text;
+        return;
+      case State::Value:
+        if (c == '"') state_ = State::Tag;
+        return;
+      case State::Literal:
+        if (c == literalEnd_[matched_]) {
+          if (++matched_ == literalEnd_.size()) state_ = State::Text;
+          return;
+        }
+        // The longest end of what was seen that still begins the closing word
+        // ("]]]>" closes a CDATA section).
+        {
+          std::string seen(literalEnd_.substr(0, matched_));
+          seen.push_back(c);
+          matched_ = 0;
+          for (std::size_t k = seen.size(); k > 0; --k) {
+            if (literalEnd_.substr(0, k) == std::string_view(seen).substr(seen.size() - k)) {
+              matched_ = k;
+              break;
+            }
+          }
+        }
+        return;
+    }
+  }
+}
+
+void XmlSingleByteEncoder::feed(std::string_view piece, std::string& out) {
+  std::size_t i = 0;
+  if (!partial_.empty()) {  // finish the character the previous piece began
+    const std::size_t length = sequenceLength(static_cast<unsigned char>(partial_[0]));
+    const std::size_t take = std::min(length - partial_.size(), piece.size());
+    partial_.append(piece.substr(0, take));
+    i = take;
+    if (partial_.size() < length) return;
+    char32_t cp = 0;
+    decodeOne(partial_, 0, cp);
+    partial_.clear();
+    takeCharacter(cp, out);
+  }
+  const StopBytes& stops = stopBytes();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(piece.data());
+  while (i < piece.size()) {
+    // Runs of plain text, tag and value bytes are copied whole.
+    const std::array<bool, 256>* stop = state_ == State::Text  ? &stops.text
+                                        : state_ == State::Tag ? &stops.tag
+                                        : state_ == State::Value ? &stops.value
+                                                                 : nullptr;
+    if (stop) {
+      std::size_t end = i;
+      while (end < piece.size() && !(*stop)[bytes[end]]) ++end;
+      out.append(piece, i, end - i);
+      i = end;
+      if (i == piece.size()) break;
+    }
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      takeAscii(static_cast<char>(lead), out);
       ++i;
       continue;
     }
-    char32_t cp = 0;
-    i += decodeOne(xml, i, cp);
-    if (auto b = codePointToSingleByte(cp)) {
-      out.push_back(static_cast<char>(*b));
-    } else if (where == Where::Text || where == Where::Value) {
-      out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
-    } else {
-      throw AutomationError(kInvalidProcedureCall);
+    const std::size_t length = sequenceLength(lead);
+    if (length == 0) throw AutomationError(kInvalidProcedureCall);
+    if (i + length > piece.size()) {
+      partial_.assign(piece.substr(i));
+      return;
     }
+    char32_t cp = 0;
+    i += decodeOne(piece, i, cp);
+    takeCharacter(cp, out);
   }
-  return out;
+}
+
+void XmlSingleByteEncoder::finish() const {
+  if (!partial_.empty()) throw AutomationError(kInvalidProcedureCall);
 }
 
 }  // namespace qmx

@@ -11,6 +11,11 @@ namespace qmx {
 
 // UTF-8 text of single-byte text. Never fails.
 std::string singleByteToUtf8(std::string_view bytes);
+// The size of singleByteToUtf8(bytes), and the same text written to `out`, which
+// has room for that many bytes; returns the end of what was written. For callers
+// that convert into a buffer of their own.
+std::size_t singleByteUtf8Size(std::string_view bytes);
+char* writeSingleByteAsUtf8(std::string_view bytes, char* out);
 
 // Single-byte text of UTF-8 text. Throws AutomationError 5 when a character has no
 // byte in the code page or the UTF-8 is malformed.
@@ -25,6 +30,28 @@ std::string utf8ToSingleByteLossy(std::string_view text);
 // text and attribute values. Throws AutomationError 5 for such a character in a
 // name, CDATA, a comment or a declaration, where no reference can stand for it.
 std::string xmlUtf8ToSingleByte(std::string_view xml);
+
+// xmlUtf8ToSingleByte for text that arrives in pieces (a document serialised
+// straight to a file), each piece split anywhere, even inside a character or a
+// markup word; the bytes are the same as for the whole text at once.
+class XmlSingleByteEncoder {
+ public:
+  // Appends the code page's bytes of the next piece to out. Throws
+  // AutomationError 5 as xmlUtf8ToSingleByte does.
+  void feed(std::string_view piece, std::string& out);
+  // Ends the text; throws AutomationError 5 when it stopped inside a character.
+  void finish() const;
+
+ private:
+  enum class State { Text, LessThan, Bang, BangDash, CdataOpening, Tag, Value, Literal };
+  void takeAscii(char c, std::string& out);
+  void takeCharacter(char32_t cp, std::string& out);
+
+  State state_ = State::Text;
+  std::string_view literalEnd_;  // what ends the comment, CDATA, declaration or instruction
+  std::size_t matched_ = 0;      // of literalEnd_, or of "<![CDATA[" while opening
+  std::string partial_;          // the first bytes of a character split between pieces
+};
 
 // The code page byte of one Unicode code point; nullopt when it has none.
 std::optional<unsigned char> codePointToSingleByte(char32_t cp);

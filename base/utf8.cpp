@@ -1,5 +1,6 @@
 #include "base/utf8.h"
 
+#include "base/ascii_text.h"
 #include "base/automation_error.h"
 
 namespace qmx {
@@ -37,7 +38,8 @@ std::optional<char32_t> decodeUtf8(std::string_view text, std::size_t& pos) {
 bool isValidUtf8(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
-    if (!decodeUtf8(text, pos)) return false;
+    pos += asciiPrefixLength(text.data() + pos, text.size() - pos);
+    if (pos < text.size() && !decodeUtf8(text, pos)) return false;
   }
   return true;
 }

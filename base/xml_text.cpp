@@ -3,6 +3,7 @@
 #include "base/ascii_text.h"
 #include "base/xml_wellformed.h"
 
+#include <new>
 #include <sstream>
 
 namespace qmx {
@@ -15,6 +16,12 @@ struct StringWriter : pugi::xml_writer {
   void write(const void* data, std::size_t size) override {
     out.append(static_cast<const char*>(data), size);
   }
+};
+
+struct SinkWriter : pugi::xml_writer {
+  const std::function<void(std::string_view)>& sink;
+  explicit SinkWriter(const std::function<void(std::string_view)>& s) : sink(s) {}
+  void write(const void* data, std::size_t size) override { sink({static_cast<const char*>(data), size}); }
 };
 
 bool parseWith(pugi::xml_document& doc, std::string_view utf8, unsigned options) {
@@ -43,6 +50,31 @@ std::string xmlText(const pugi::xml_node& node) {
   StringWriter writer;
   node.print(writer, "", kFormat, pugi::encoding_utf8);
   return std::move(writer.out);
+}
+
+void printXml(const pugi::xml_node& node, const std::function<void(std::string_view)>& sink) {
+  SinkWriter writer(sink);
+  node.print(writer, "", kFormat, pugi::encoding_utf8);
+}
+
+XmlTextBuffer::XmlTextBuffer(std::size_t size) : size_(size) {
+  // The document frees what it takes over with pugixml's own deallocation function.
+  data_.reset(static_cast<char*>(pugi::get_memory_allocation_function()(size == 0 ? 1 : size)));
+  if (!data_) throw std::bad_alloc();
+}
+
+void XmlTextBuffer::Release::operator()(char* p) const { pugi::get_memory_deallocation_function()(p); }
+
+bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text) {
+  doc.reset();
+  if (!isWellFormedXml(text.view())) return false;
+  const std::size_t size = text.size_;
+  // The document owns the buffer from here on, whatever the outcome.
+  if (!doc.load_buffer_inplace_own(text.data_.release(), size, kParseOptions, pugi::encoding_utf8)) {
+    doc.reset();
+    return false;
+  }
+  return true;
 }
 
 namespace {

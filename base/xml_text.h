@@ -3,6 +3,7 @@
 // no declaration added (one present in the source is kept).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,8 +27,36 @@ bool parseXmlKeepingComments(pugi::xml_document& doc, std::string_view utf8);
 // well-formed.
 XmlDocument parseXmlDocument(std::string_view utf8);
 
+// Text in memory that a document can take over and parse where it lies, which
+// saves the copy of a large file's text that parseXml makes.
+class XmlTextBuffer {
+ public:
+  // Room for size bytes. Throws std::bad_alloc.
+  explicit XmlTextBuffer(std::size_t size);
+  XmlTextBuffer(XmlTextBuffer&&) noexcept = default;
+  XmlTextBuffer& operator=(XmlTextBuffer&&) noexcept = default;
+
+  char* data() { return data_.get(); }
+  std::size_t size() const { return size_; }
+  std::string_view view() const { return {data_.get(), size_}; }
+
+ private:
+  struct Release {
+    void operator()(char* p) const;
+  };
+  friend bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text);
+  std::unique_ptr<char, Release> data_;
+  std::size_t size_ = 0;
+};
+
+// As parseXml, for text the document takes over.
+bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text);
+
 // The UTF-8 XML text of a node or document; empty text for an empty document.
 std::string xmlText(const pugi::xml_node& node);
+// The same text handed to sink in pieces as it is made, for a large document
+// that goes straight to a file.
+void printXml(const pugi::xml_node& node, const std::function<void(std::string_view)>& sink);
 
 // The encoding named by an XML declaration at the start of the text, lower-cased;
 // empty text when there is none. Never fails.

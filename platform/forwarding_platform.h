@@ -24,6 +24,9 @@ class ForwardingPlatform : public Platform {
   void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override {
     inner_.replaceFile(path, bytes, access);
   }
+  void replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) override {
+    inner_.replaceFileStreamed(path, write, access);
+  }
   void deleteFile(const std::string& path) override { inner_.deleteFile(path); }
   std::vector<std::string> listFiles(const std::string& folder) override { return inner_.listFiles(folder); }
   std::unique_ptr<FileLock> lockFolder(const std::string& folder) override { return inner_.lockFolder(folder); }

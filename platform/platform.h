@@ -124,6 +124,18 @@ class Platform {
   // deleteFile refuses it: read-only is the Windows attribute, and on POSIX a
   // regular file without its owner's write permission, whoever runs the process.
   virtual void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) = 0;
+  // As replaceFile, with the content handed to `sink` piece by piece by `write`
+  // while the file is written, so that a large file is never held whole in
+  // memory. When write throws, the file keeps its previous content and the
+  // exception passes on. This fallback collects the pieces and calls replaceFile;
+  // a backend that can write as it goes overrides it.
+  using ContentSink = std::function<void(std::string_view piece)>;
+  using ContentWriter = std::function<void(const ContentSink& sink)>;
+  virtual void replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) {
+    std::string bytes;
+    write([&bytes](std::string_view piece) { bytes.append(piece); });
+    replaceFile(path, bytes, access);
+  }
   // Deletes a file without forcing: a read-only file is refused with 70. Throws 53
   // when it is missing.
   virtual void deleteFile(const std::string& path) = 0;

@@ -9,6 +9,9 @@ namespace qmx {
 
 namespace {
 constexpr std::int32_t kInputPastEndOfFile = 62;
+// What the file is written in: large enough to keep system calls few, small
+// enough not to matter beside the document.
+constexpr std::size_t kPieceSize = 256 * 1024;
 }  // namespace
 
 std::string cachedDataFilePath(const std::string& dataPath, const std::string& sFile) {
@@ -38,9 +41,9 @@ CachedDataFile CachedDataFile::read(Platform& platform, const std::string& path)
     throw AutomationError(kInputPastEndOfFile, "Input past end of file: " + path + " is empty");
   }
   auto doc = std::make_shared<pugi::xml_document>();
-  const std::string text = xmlFileText(platform, *bytes);
-  bytes.reset();
-  if (!parseXml(*doc, text)) {
+  XmlTextBuffer text = xmlFileTextBuffer(platform, *bytes);
+  bytes.reset();  // a large file's bytes and its text are not kept beside the document
+  if (!parseXmlInPlace(*doc, std::move(text))) {
     throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) +
                                              ": the cached data file " + path + " is not well-formed XML");
   }
@@ -53,10 +56,37 @@ CachedDataFile CachedDataFile::read(Platform& platform, const std::string& path)
 }
 
 void CachedDataFile::write(Platform& platform, const std::string& path, const pugi::xml_node& doc) {
-  std::string xml = xmlText(doc);
-  // The bytes are the code page's; a declaration kept from a UTF-8 reply must say so.
-  replaceDeclaredEncoding(xml, "windows-1252");
-  platform.replaceFile(path, xmlUtf8ToSingleByte(xml), FileAccess::Everyone);
+  // Serialised, converted and written as it goes: a large document's text is
+  // never held whole beside it.
+  platform.replaceFileStreamed(
+      path,
+      [&doc](const Platform::ContentSink& sink) {
+        XmlSingleByteEncoder encoder;
+        std::string piece;
+        piece.reserve(kPieceSize + kPieceSize / 8);
+        const std::function<void(std::string_view)> take = [&](std::string_view utf8) {
+          encoder.feed(utf8, piece);
+          if (piece.size() >= kPieceSize) {
+            sink(piece);
+            piece.clear();
+          }
+        };
+        if (doc.type() != pugi::node_document) printXml(doc, take);
+        for (pugi::xml_node child = doc.first_child(); child && doc.type() == pugi::node_document;
+             child = child.next_sibling()) {
+          if (child.type() == pugi::node_declaration) {
+            // The bytes are the code page's; a declaration kept from a UTF-8 reply must say so.
+            std::string declaration = xmlText(child);
+            replaceDeclaredEncoding(declaration, "windows-1252");
+            take(declaration);
+          } else {
+            printXml(child, take);
+          }
+        }
+        encoder.finish();
+        if (!piece.empty()) sink(piece);
+      },
+      FileAccess::Everyone);
 }
 
 }  // namespace qmx

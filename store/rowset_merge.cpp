@@ -78,14 +78,18 @@ bool isWithin(pugi::xml_node node, const pugi::xml_node& ancestor) {
 // caller then discards the document).
 void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const std::string& newTime,
                std::string_view what, const MergeProgress& progress, bool receiverMayMove) {
-  // One pass over the local copy: the first row of every numeric key.
+  // Only the reply's keys are looked up, so only they are indexed: the table is
+  // sized once, and one pass over the local copy finds the first row of each.
   std::unordered_map<double, pugi::xml_node> firstRowOfKey;
   firstRowOfKey.reserve(rows.size());
+  for (const ReplyRow& row : rows) firstRowOfKey.try_emplace(row.key);
   const auto indexRows = [&] {
-    firstRowOfKey.clear();
+    for (auto& entry : firstRowOfKey) entry.second = pugi::xml_node();
     forEachElementNamed(local, "z:row", [&](const pugi::xml_node& row) {
       const std::optional<double> number = rowKeyNumber(row.attribute("iKey").value());
-      if (number) firstRowOfKey.try_emplace(*number, row);
+      if (!number) return;
+      const auto entry = firstRowOfKey.find(*number);
+      if (entry != firstRowOfKey.end() && !entry->second) entry->second = row;
     });
   };
   indexRows();
@@ -95,8 +99,8 @@ void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const st
 
   std::uint64_t done = 0;
   for (const ReplyRow& row : rows) {
-    auto hit = firstRowOfKey.find(row.key);
-    if (hit == firstRowOfKey.end()) {
+    const auto hit = firstRowOfKey.find(row.key);
+    if (!hit->second) {
       if (!receiver) {
         throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the cached data file " +
                                                  std::string(what) +
@@ -105,7 +109,7 @@ void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const st
       // A later reply row with the same key must replace this one, as it would
       // if the local copy were searched afresh for every row.
       const pugi::xml_node copy = receiver.append_copy(row.node);
-      firstRowOfKey.emplace(row.key, copy);
+      hit->second = copy;
       if (holdsRows(copy)) indexRows();
     } else {
       pugi::xml_node parent = hit->second.parent();

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/xml_text.h"
 #include "platform/platform.h"
 
 namespace qmx {
@@ -18,5 +19,9 @@ namespace qmx {
 // files written by earlier versions of the control carry such declarations.
 // Never fails.
 std::string xmlFileText(Platform& platform, std::string_view bytes);
+
+// The same text in a buffer a document can take over (a cached data file is
+// large: it is converted straight into the buffer, with no copy in between).
+XmlTextBuffer xmlFileTextBuffer(Platform& platform, std::string_view bytes);
 
 }  // namespace qmx

@@ -101,7 +101,21 @@ bool isReadOnlyFile(const std::string& hostPath) {
   return ::stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
 
+namespace {
+
+// Thrown by the sink of a streamed write when the file system refuses a piece.
+struct PieceNotWritten {
+  int err;
+};
+
+}  // namespace
+
 void replaceFileAtomically(const std::string& hostPath, std::string_view bytes, FileAccess access,
+                           const std::string& controlPath) {
+  replaceFileAtomically(hostPath, [bytes](const Platform::ContentSink& sink) { sink(bytes); }, access, controlPath);
+}
+
+void replaceFileAtomically(const std::string& hostPath, const Platform::ContentWriter& write, FileAccess access,
                            const std::string& controlPath) {
   static std::atomic<std::uint64_t> counter{0};
   const auto slash = hostPath.rfind('/');
@@ -130,9 +144,22 @@ void replaceFileAtomically(const std::string& hostPath, std::string_view bytes, 
   }
   if (fd < 0) throwFileError(errno, controlPath, false);
   if (access == FileAccess::OwnerOnly) ::fchmod(fd, 0600);  // whatever the umask
-  if (!writeAll(sys, fd, bytes) || sys.fsync(fd) != 0) {
-    const int err = errno;
+  try {
+    write([&](std::string_view piece) {
+      if (!writeAll(sys, fd, piece)) throw PieceNotWritten{errno};
+    });
+  } catch (const PieceNotWritten& failed) {
     sys.close(fd);  // even if the write failed, close before removing the temporary
+    abandonTemporary(temp, failed.err, controlPath);
+  } catch (...) {
+    // The content could not be made (a character the code page lacks, say).
+    sys.close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
+  if (sys.fsync(fd) != 0) {
+    const int err = errno;
+    sys.close(fd);
     abandonTemporary(temp, err, controlPath);
   }
   // A close can report a write the fsync did not (some network file systems).

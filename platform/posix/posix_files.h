@@ -27,6 +27,10 @@ bool isReadOnlyFile(const std::string& hostPath);
 // the previous content survives any failure and no temporary is left behind.
 void replaceFileAtomically(const std::string& hostPath, std::string_view bytes,
                            FileAccess access, const std::string& controlPath);
+// The same with the content written piece by piece as `write` makes it; when
+// write throws, the temporary is removed and the exception passes on.
+void replaceFileAtomically(const std::string& hostPath, const Platform::ContentWriter& write,
+                           FileAccess access, const std::string& controlPath);
 
 // True for the name of a temporary whose writer process no longer exists. A
 // writer that is alive, or that this process cannot tell about, keeps its

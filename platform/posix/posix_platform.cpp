@@ -74,6 +74,10 @@ void PosixPlatform::replaceFile(const std::string& path, std::string_view bytes,
   posix::replaceFileAtomically(drives_.toHostPath(path), bytes, access, path);
 }
 
+void PosixPlatform::replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) {
+  posix::replaceFileAtomically(drives_.toHostPath(path), write, access, path);
+}
+
 void PosixPlatform::deleteFile(const std::string& path) {
   const std::string host = drives_.toHostPath(path);
   struct stat st {};

@@ -64,6 +64,12 @@ void FaultyPlatform::replaceFile(const std::string& path, std::string_view bytes
   inner().replaceFile(path, bytes, access);
 }
 
+void FaultyPlatform::replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) {
+  // One kind of call with replaceFile: a writer may use either.
+  if (shouldFail(PlatformCall::ReplaceFile)) throwFileFault(path);
+  inner().replaceFileStreamed(path, write, access);
+}
+
 void FaultyPlatform::deleteFile(const std::string& path) {
   if (shouldFail(PlatformCall::DeleteFile)) throwFileFault(path);
   inner().deleteFile(path);

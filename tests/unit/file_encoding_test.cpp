@@ -3,6 +3,8 @@
 // declares an encoding other than its bytes'.
 #include <gtest/gtest.h>
 
+#include "base/codepage.h"
+#include "base/xml_text.h"
 #include "support/sync_world.h"
 
 namespace qmx {
@@ -75,6 +77,30 @@ TEST(FileEncoding, CachedFileFromAUtf8ReplyDeclaresItsCodePageAndReadsBack) {
   const XmlDocument again = w.control->XMLLoad_(page, "c.xml");
   ASSERT_TRUE(again);
   EXPECT_STREQ(again->select_node("//z:row").node().attribute("sName").value(), "Caf\xC3\xA9");
+}
+
+// A large cached file is converted and written as it is serialised, in pieces
+// that split characters and references: the bytes are those of the whole text.
+TEST(FileEncoding, LargeCachedFileHasTheBytesOfItsWholeText) {
+  SyncWorld w;
+  w.control->put_Authenticated(true);
+  std::string reply =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><xml><status>Success</status><TimeStamp ModTime=\"t1\"/>"
+      "<rs:data>";
+  for (int k = 0; k < 30000; ++k) {
+    reply += "<z:row iKey=\"" + std::to_string(k) + "\" sName=\"Caf\xC3\xA9 \xCE\xA9" + std::string(k % 7, 'x') +
+             "\">\xE2\x82\xAC\xCE\xA9</z:row>";
+  }
+  reply += "</rs:data></xml>";
+  w.peer.setDefault(PeerReply::xml(reply, "text/xml; charset=utf-8"));
+  std::string page = w.page();
+  ASSERT_TRUE(w.control->XMLLoad_(page, "big.xml", "new"));
+
+  std::string whole = xmlText(*parseXmlDocument(reply));
+  replaceDeclaredEncoding(whole, "windows-1252");
+  const std::string expected = xmlUtf8ToSingleByte(whole);
+  ASSERT_GT(expected.size(), 1000000u);
+  EXPECT_EQ(w.readDataFile("big.xml"), expected);
 }
 
 }  // namespace

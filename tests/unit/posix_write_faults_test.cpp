@@ -140,10 +140,45 @@ TEST(PosixWriteFaults, EachFailedStepKeepsTheOldBytesAndLeavesNoTemporary) {
       g_writes = 0;
       EXPECT_EQ(test::errorNumberOf([&] { w.platform.replaceFile("C:\\W\\n.xml", text, FileAccess::OwnerOnly); }),
                 fault.error);
+      // Written in pieces as they are made, the same.
+      g_writes = 0;
+      EXPECT_EQ(test::errorNumberOf([&] {
+                  w.platform.replaceFileStreamed(
+                      "C:\\W\\t.xml",
+                      [&](const Platform::ContentSink& sink) {
+                        for (int k = 0; k < 3; ++k) sink(text);
+                      },
+                      FileAccess::Everyone);
+                }),
+                fault.error);
     }
     EXPECT_EQ(w.root.read("drive_c/W/t.xml"), old);
     EXPECT_EQ(w.entries(), std::set<std::string>{"t.xml"});
   }
+}
+
+TEST(PosixWriteFaults, ContentThatCannotBeMadeHalfwayKeepsTheOldBytesAndPassesTheErrorOn) {
+  WriteWorld w;
+  w.root.write("drive_c/W/t.xml", "old");
+  const auto halfThenFail = [](const Platform::ContentSink& sink) {
+    sink(std::string(300000, 'a'));
+    throw AutomationError(kInvalidProcedureCall, "no byte for this character");
+  };
+  try {
+    w.platform.replaceFileStreamed("C:\\W\\t.xml", halfThenFail, FileAccess::Everyone);
+    ADD_FAILURE() << "no error";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), kInvalidProcedureCall);
+    EXPECT_EQ(e.description(), "no byte for this character");
+  }
+  EXPECT_EQ(w.root.read("drive_c/W/t.xml"), "old");
+  EXPECT_EQ(w.entries(), std::set<std::string>{"t.xml"});
+
+  w.platform.replaceFileStreamed(
+      "C:\\W\\t.xml", [](const Platform::ContentSink& sink) { sink("new "), sink(""), sink("bytes"); },
+      FileAccess::Everyone);
+  EXPECT_EQ(w.root.read("drive_c/W/t.xml"), "new bytes");
+  EXPECT_EQ(w.entries(), std::set<std::string>{"t.xml"});
 }
 
 TEST(PosixWriteFaults, ShortAndInterruptedWritesStillWriteEveryByte) {
