@@ -18,6 +18,9 @@ struct ScopedVariant {
   ScopedVariant& operator=(const ScopedVariant&) = delete;
 };
 
+// mingw's uuid library lacks it.
+constexpr IID kIidXmlDomDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+
 // The document as an MSXML 6 document, loaded from its XML text.
 IDispatch* msxmlDocumentOf(const XmlDocument& doc) {
   CLSID clsid;
@@ -35,6 +38,27 @@ IDispatch* msxmlDocumentOf(const XmlDocument& doc) {
   if (FAILED(hr) || (!loaded && doc->first_child())) {
     msxml->Release();
     throw AutomationError(kObjectNotSet, "MSXML 6.0 did not take the document");
+  }
+  // MSXML 6 selects by XPath, where a prefix must be declared to the document
+  // first: the root's own declarations are, so that pages written for MSXML 3
+  // ("//z:row") keep working.
+  std::string namespaces;
+  for (const pugi::xml_attribute& a : doc->document_element().attributes()) {
+    const std::string name = a.name();
+    if (name.rfind("xmlns:", 0) != 0) continue;
+    const std::string value = a.value();
+    const char quote = value.find('\'') == std::string::npos ? '\'' : '"';
+    namespaces += (namespaces.empty() ? "" : " ") + name + "=" + quote + value + quote;
+  }
+  IXMLDOMDocument2* msxml2 = nullptr;
+  if (!namespaces.empty() &&
+      SUCCEEDED(msxml->QueryInterface(kIidXmlDomDocument2, reinterpret_cast<void**>(&msxml2)))) {
+    VARIANT v;
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = toBstr(namespaces);
+    msxml2->setProperty(const_cast<BSTR>(L"SelectionNamespaces"), v);
+    ::VariantClear(&v);
+    msxml2->Release();
   }
   IDispatch* out = nullptr;
   msxml->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&out));
