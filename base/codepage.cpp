@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "base/ascii_text.h"
@@ -33,31 +34,45 @@ std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& cp) {
 }
 
 std::string encode(std::string_view text, Unmappable mode) {
-  std::string out;
-  out.reserve(text.size());
+  // The single-byte text is never longer than its UTF-8.
+  std::string out(text.size(), '\0');
+  char* end = out.data();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t i = 0;
   while (i < text.size()) {
     const std::size_t run = asciiPrefixLength(text.data() + i, text.size() - i);
-    out.append(text, i, run);
+    std::memcpy(end, p + i, run);
+    end += run;
     i += run;
     if (i == text.size()) break;
+    // U+00A0-U+00FF, the usual accented letters, are their own bytes.
+    if ((p[i] == 0xC2 || p[i] == 0xC3) && i + 1 < text.size() && (p[i + 1] & 0xC0) == 0x80) {
+      const unsigned cp = ((p[i] & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
+      if (cp >= 0xA0) {
+        *end++ = static_cast<char>(cp);
+        i += 2;
+        continue;
+      }
+    }
     char32_t cp = 0;
     i += decodeOne(text, i, cp);
     if (auto b = codePointToSingleByte(cp)) {
-      out.push_back(static_cast<char>(*b));
+      *end++ = static_cast<char>(*b);
     } else if (mode == Unmappable::Question) {
-      out.push_back('?');
+      *end++ = '?';
     } else {
       throw AutomationError(kInvalidProcedureCall);
     }
   }
+  out.resize(static_cast<std::size_t>(end - out.data()));
   return out;
 }
 
-// The UTF-8 bytes of every code page byte, worked out once.
+// The UTF-8 bytes of every code page byte, worked out once; four bytes in all, so
+// that one copy moves any of them.
 struct Utf8OfByte {
-  unsigned char size = 0;
   char bytes[3] = {};
+  unsigned char size = 0;
 };
 
 const std::array<Utf8OfByte, 256>& utf8OfBytes() {
@@ -72,6 +87,13 @@ const std::array<Utf8OfByte, 256>& utf8OfBytes() {
     return t;
   }();
   return table;
+}
+
+// True when one of the eight bytes at p is above 0x7F.
+bool hasHighByte(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return (word & 0x8080808080808080ull) != 0;
 }
 
 // The length of the UTF-8 sequence a lead byte starts; 0 for a byte that cannot lead.
@@ -100,6 +122,9 @@ const StopBytes& stopBytes() {
 
 constexpr std::string_view kCdataOpening = "<![CDATA[";
 
+// Single-byte text converted at a time through a buffer on the stack.
+constexpr std::size_t kChunk = 4096;
+
 }  // namespace
 
 std::optional<unsigned char> codePointToSingleByte(char32_t cp) {
@@ -117,40 +142,56 @@ char32_t singleByteToCodePoint(unsigned char byte) {
 
 std::size_t singleByteUtf8Size(std::string_view bytes) {
   const auto& table = utf8OfBytes();
-  std::size_t size = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t size = n;
   std::size_t i = 0;
-  while (i < bytes.size()) {
-    const std::size_t run = asciiPrefixLength(bytes.data() + i, bytes.size() - i);
-    size += run;
-    i += run;
-    if (i == bytes.size()) break;
-    size += table[static_cast<unsigned char>(bytes[i])].size;
+  while (i < n) {
+    if (n - i >= 8 && !hasHighByte(p + i)) {
+      i += 8;
+      continue;
+    }
+    size += table[p[i]].size - 1u;
     ++i;
   }
   return size;
 }
 
 char* writeSingleByteAsUtf8(std::string_view bytes, char* out) {
+  static_assert(sizeof(Utf8OfByte) == 4);
   const auto& table = utf8OfBytes();
-  // Most bytes are ASCII: copy them in runs, not one by one.
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
   std::size_t i = 0;
-  while (i < bytes.size()) {
-    const std::size_t run = asciiPrefixLength(bytes.data() + i, bytes.size() - i);
-    std::memcpy(out, bytes.data() + i, run);
-    out += run;
-    i += run;
-    if (i == bytes.size()) break;
-    const Utf8OfByte& utf8 = table[static_cast<unsigned char>(bytes[i])];
-    std::memcpy(out, utf8.bytes, utf8.size);
-    out += utf8.size;
-    ++i;
+  while (i < n) {
+    // Most text is ASCII: eight bytes at a time where it is.
+    if (n - i >= 8 && !hasHighByte(p + i)) {
+      std::memcpy(out, p + i, 8);
+      out += 8;
+      i += 8;
+      continue;
+    }
+    // Elsewhere (scrambled text), byte by byte without a branch: all four bytes
+    // of the entry are copied, and the pointer moves by the character's size.
+    for (const std::size_t stop = std::min(n, i + 8); i < stop; ++i) {
+      const Utf8OfByte& utf8 = table[p[i]];
+      std::memcpy(out, &utf8, 4);
+      out += utf8.size;
+    }
   }
   return out;
 }
 
 std::string singleByteToUtf8(std::string_view bytes) {
-  std::string out(singleByteUtf8Size(bytes), '\0');
-  writeSingleByteAsUtf8(bytes, out.data());
+  // Converted through a small buffer and appended: no zero-filled copy of a
+  // large text, and the string is sized from the text's own share of ASCII.
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  char buffer[3 * kChunk + kUtf8WriteSlack];
+  for (std::size_t i = 0; i < bytes.size(); i += kChunk) {
+    const char* end = writeSingleByteAsUtf8(bytes.substr(i, kChunk), buffer);
+    out.append(buffer, static_cast<std::size_t>(end - buffer));
+  }
   return out;
 }
 

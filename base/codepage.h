@@ -12,8 +12,10 @@ namespace qmx {
 // UTF-8 text of single-byte text. Never fails.
 std::string singleByteToUtf8(std::string_view bytes);
 // The size of singleByteToUtf8(bytes), and the same text written to `out`, which
-// has room for that many bytes; returns the end of what was written. For callers
-// that convert into a buffer of their own.
+// has room for that many bytes and kUtf8WriteSlack more (written over, not part
+// of the text); returns the end of the text. For callers that convert into a
+// buffer of their own.
+inline constexpr std::size_t kUtf8WriteSlack = 3;
 std::size_t singleByteUtf8Size(std::string_view bytes);
 char* writeSingleByteAsUtf8(std::string_view bytes, char* out);
 

@@ -57,9 +57,9 @@ void printXml(const pugi::xml_node& node, const std::function<void(std::string_v
   node.print(writer, "", kFormat, pugi::encoding_utf8);
 }
 
-XmlTextBuffer::XmlTextBuffer(std::size_t size) : size_(size) {
+XmlTextBuffer::XmlTextBuffer(std::size_t size, std::size_t spare) : size_(size) {
   // The document frees what it takes over with pugixml's own deallocation function.
-  data_.reset(static_cast<char*>(pugi::get_memory_allocation_function()(size == 0 ? 1 : size)));
+  data_.reset(static_cast<char*>(pugi::get_memory_allocation_function()(size + spare == 0 ? 1 : size + spare)));
   if (!data_) throw std::bad_alloc();
 }
 

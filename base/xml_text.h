@@ -31,8 +31,9 @@ XmlDocument parseXmlDocument(std::string_view utf8);
 // saves the copy of a large file's text that parseXml makes.
 class XmlTextBuffer {
  public:
-  // Room for size bytes. Throws std::bad_alloc.
-  explicit XmlTextBuffer(std::size_t size);
+  // Room for size bytes of text and `spare` bytes after it that a writer may
+  // scribble on. Throws std::bad_alloc.
+  explicit XmlTextBuffer(std::size_t size, std::size_t spare = 0);
   XmlTextBuffer(XmlTextBuffer&&) noexcept = default;
   XmlTextBuffer& operator=(XmlTextBuffer&&) noexcept = default;
 

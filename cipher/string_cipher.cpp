@@ -1,5 +1,6 @@
 #include "cipher/string_cipher.h"
 
+#include <cstring>
 #include <vector>
 
 #include "base/automation_error.h"
@@ -24,23 +25,31 @@ void skipDraws(BasicRandom& rng, std::uint32_t n, Stepping stepping) {
 std::string resolveEscapePairs(std::string_view scrambled) {
   std::string out;
   out.reserve(scrambled.size());
-  for (std::size_t i = 0; i < scrambled.size(); ++i) {
-    if (scrambled[i] != kEscapeMarker) {
-      out.push_back(scrambled[i]);
-      continue;
-    }
+  std::size_t i = 0;
+  while (i < scrambled.size()) {
+    // Text without markers is copied in runs.
+    const void* marker = std::memchr(scrambled.data() + i, kEscapeMarker, scrambled.size() - i);
+    const std::size_t end = marker ? static_cast<std::size_t>(static_cast<const char*>(marker) - scrambled.data())
+                                   : scrambled.size();
+    out.append(scrambled, i, end - i);
+    if (end == scrambled.size()) break;
     // The marker's piece must start with a character of code 10 or more.
-    if (i + 1 == scrambled.size() || scrambled[i + 1] == kEscapeMarker || code(scrambled[i + 1]) < 10) {
+    if (end + 1 == scrambled.size() || scrambled[end + 1] == kEscapeMarker || code(scrambled[end + 1]) < 10) {
       throw AutomationError(kInvalidProcedureCall);
     }
-    out.push_back(static_cast<char>(code(scrambled[i + 1]) - 10));
-    ++i;
+    out.push_back(static_cast<char>(code(scrambled[end + 1]) - 10));
+    i = end + 2;
   }
   return out;
 }
 
-std::string scrambleCodes(std::string_view text, std::string_view key, Stepping stepping) {
-  if (text.empty()) return {};
+namespace {
+
+// Scrambles text with key, handing the escaped single-byte result to onPiece a
+// few kilobytes at a time.
+template <typename OnPiece>
+void scrambleInPieces(std::string_view text, std::string_view key, Stepping stepping, OnPiece&& onPiece) {
+  if (text.empty()) return;
   // Failing at the first key lookup, after one character, delivers no result
   // either; failing up front is the same to a caller.
   if (key.empty()) throw AutomationError(kInvalidProcedureCall);
@@ -61,24 +70,33 @@ std::string scrambleCodes(std::string_view text, std::string_view key, Stepping 
     rng.reseed(bit);
   }
 
-  std::string out;
-  out.reserve(text.size() + text.size() / 64 + 8);
-  auto emit = [&out](unsigned x) {
+  // A piece of text, every character of it escaped at worst.
+  constexpr std::size_t kPiece = 4096;
+  char buffer[2 * kPiece];
+  char* end = buffer;
+  auto emit = [&end](unsigned x) {
     if (x <= 1) {
-      out.push_back(kEscapeMarker);
+      *end++ = kEscapeMarker;
       x += 10;
     }
-    out.push_back(static_cast<char>(x));
+    *end++ = static_cast<char>(x);
+  };
+  auto flushEvery = [&](std::size_t i) {
+    if ((i + 1) % kPiece == 0 || i + 1 == text.size()) {
+      onPiece(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+      end = buffer;
+    }
   };
 
   if (stepping == Stepping::OneByOne) {
     std::size_t p = 0;
-    for (char t : text) {
-      emit(code(t) ^ BasicRandom::keyByte(rng.draw()));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      emit(code(text[i]) ^ BasicRandom::keyByte(rng.draw()));
+      flushEvery(i);
       p = p == key.size() ? 1 : p + 1;
       skipDraws(rng, 2 * code(key[p - 1]), stepping);
     }
-    return out;
+    return;
   }
 
   // After character i the keystream skips twice the code of key character
@@ -90,18 +108,40 @@ std::string scrambleCodes(std::string_view text, std::string_view key, Stepping 
   std::size_t q = 0;
   for (std::size_t i = 0;; ++i) {
     emit(code(text[i]) ^ BasicRandom::keyByte(state));
+    flushEvery(i);
     if (i + 1 == text.size()) break;
     state = rng.apply(stepAfter[q]);
     q = q + 1 == key.size() ? 0 : q + 1;
   }
+}
+
+}  // namespace
+
+std::string scrambleCodes(std::string_view text, std::string_view key, Stepping stepping) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 64 + 8);
+  scrambleInPieces(text, key, stepping, [&out](std::string_view piece) { out.append(piece); });
   return out;
 }
 
 std::string fileEncodeAndDecode(std::string& inputString, const std::string& passwordKey) {
   const std::string keyBytes = utf8ToSingleByte(passwordKey);
-  const std::string text = resolveEscapePairs(utf8ToSingleByte(inputString));
-  inputString = singleByteToUtf8(text);
-  return singleByteToUtf8(scrambleCodes(text, keyBytes));
+  std::string text = utf8ToSingleByte(inputString);
+  // Without an escape pair the input's text is already what it would be
+  // rewritten to, so it is left as it is.
+  if (text.find(kEscapeMarker) != std::string::npos) {
+    text = resolveEscapePairs(text);
+    inputString = singleByteToUtf8(text);
+  }
+  // Scrambled and turned into UTF-8 piece by piece, with no single-byte copy of
+  // the whole result in between.
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  char utf8[3 * 2 * 4096 + kUtf8WriteSlack];
+  scrambleInPieces(text, keyBytes, Stepping::Jump, [&](std::string_view piece) {
+    out.append(utf8, static_cast<std::size_t>(writeSingleByteAsUtf8(piece, utf8) - utf8));
+  });
+  return out;
 }
 
 }  // namespace qmx

@@ -65,7 +65,7 @@ XmlTextBuffer xmlFileTextBuffer(Platform& platform, std::string_view bytes) {
   switch (reading.kind) {
     case Reading::AsUtf8: return copied(bytes.substr(reading.skip));
     case Reading::AsCodePage: {
-      XmlTextBuffer buffer(singleByteUtf8Size(bytes));
+      XmlTextBuffer buffer(singleByteUtf8Size(bytes), kUtf8WriteSlack);
       writeSingleByteAsUtf8(bytes, buffer.data());
       return buffer;
     }

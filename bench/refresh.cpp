@@ -1,0 +1,268 @@
+// Refreshing a large cached data file end to end: the control in a fresh process
+// loads the file, asks a local server (which answers prepared replies at once)
+// and merges or keeps the copy. Every measured refresh runs in a process of its
+// own, so that its peak memory can be read from the process. Prints:
+//   - a merge refresh (10,100 reply rows into a 100,000-row file) over a NODATA
+//     refresh of the same file;
+//   - the merge refresh over pugixml's own load, save, fsync and rename of the file;
+//   - the peak memory of a merge and of a NODATA refresh of a 100 MB file, over
+//     the file's size;
+//   - the time per megabyte of a merge refresh at 10 MB and at 100 MB.
+// Options: --quick (fewer runs, no 100 MB file).
+#include <fcntl.h>
+#include <httplib.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "control/xmlload.h"
+#include "platform/posix/posix_platform.h"
+#include "support/temp_root.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kReplacedRows = 7100;
+constexpr int kNewRows = 3000;
+const char* const kCachedFile = "drive_c/QMXData/12/customers.xml";
+
+std::string rowsetHeader(const std::string& status, const std::string& modTime) {
+  return "<xml xmlns:s=\"uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882\" "
+         "xmlns:dt=\"uuid:C2F41010-65B3-11d1-A29F-00AA00C14882\" xmlns:rs=\"urn:schemas-microsoft-com:rowset\" "
+         "xmlns:z=\"#RowsetSchema\"><status>" +
+         status + "</status><TimeStamp ModTime=\"" + modTime +
+         "\"/><s:Schema id=\"RowsetSchema\"><s:ElementType name=\"row\" content=\"eltOnly\">"
+         "<s:AttributeType name=\"iKey\"/><s:AttributeType name=\"sName\"/><s:AttributeType name=\"sCity\"/>"
+         "<s:AttributeType name=\"iQty\"/><s:AttributeType name=\"dPrice\"/></s:ElementType></s:Schema><rs:data>";
+}
+
+// `city` carries an accented word: single-byte in the file, UTF-8 in the reply.
+void appendRow(std::string& text, int key, const char* name, const char* city, int qty) {
+  text += "<z:row iKey=\"" + std::to_string(key) + "\" sName=\"" + name + " " + std::to_string(key) +
+          "\" sCity=\"" + city + "\" iQty=\"" + std::to_string(qty) + "\" dPrice=\"" + std::to_string(qty * 3) +
+          ".50\"/>";
+}
+
+// The cached data file's single-byte bytes, as the control writes them.
+std::string cachedFile(int rows) {
+  std::string text = rowsetHeader("Success", "2024-01-01 08:00:00");
+  text.reserve(static_cast<std::size_t>(rows) * 110);
+  for (int k = 1; k <= rows; ++k) appendRow(text, k, "Customer", "Lyon \xE9t\xE9", k % 97);
+  return text + "</rs:data></xml>";
+}
+
+// A "Success" reply: replacements of random existing keys and new keys, mixed.
+std::string mergeReply(int localRows) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> existing(1, localRows);
+  std::vector<int> keys;
+  for (int i = 0; i < kReplacedRows; ++i) keys.push_back(existing(random));
+  for (int i = 0; i < kNewRows; ++i) keys.push_back(localRows + 1 + i);
+  std::shuffle(keys.begin(), keys.end(), random);
+  std::string text = rowsetHeader("Success", "2024-01-02 09:30:00");
+  for (int k : keys) appendRow(text, k, "Changed", "Lyon \xC3\xA9t\xC3\xA9", k % 13);
+  return text + "</rs:data></xml>";
+}
+
+// Answers every request at once with the reply the bench has set.
+class PreparedServer {
+ public:
+  PreparedServer() {
+    server_.set_tcp_nodelay(true);
+    server_.Get(".*", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(*reply_.load(), "text/xml; charset=utf-8");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ < 0) throw std::runtime_error("cannot bind a loopback port");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~PreparedServer() {
+    server_.stop();
+    thread_.join();
+  }
+  void answer(const std::string* reply) { reply_.store(reply); }
+  std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+ private:
+  httplib::Server server_;
+  std::atomic<const std::string*> reply_{nullptr};
+  int port_ = -1;
+  std::thread thread_;
+};
+
+long residentKilobytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The measured work of one child process. Prints "<resident kB before> <seconds>".
+int runChild(const std::string& mode, const std::string& root, const std::string& baseUrl) {
+  const long before = residentKilobytes();
+  double seconds = 0;
+  if (mode == "pugixml") {
+    const std::string path = root + "/" + kCachedFile;
+    const std::string temp = path + ".new";
+    const double start = now();
+    pugi::xml_document doc;
+    if (!doc.load_file(path.c_str(), pugi::parse_default, pugi::encoding_latin1)) return 2;
+    FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) return 2;
+    pugi::xml_writer_file writer(file);
+    doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_latin1);
+    if (std::fflush(file) != 0 || ::fsync(fileno(file)) != 0 || std::fclose(file) != 0) return 2;
+    if (std::rename(temp.c_str(), path.c_str()) != 0) return 2;
+    seconds = now() - start;
+  } else {
+    qmx::PosixPlatform platform(root, [](const std::string&) {});
+    qmx::XMLLoad control(platform);
+    control.put_ServerBase(baseUrl);
+    if (control.startupError()) {
+      std::fprintf(stderr, "start-up failed: %s\n", control.startupError()->description().c_str());
+      return 2;
+    }
+    control.put_Authenticated(true);
+    std::string page = baseUrl + "customers.asp";
+    const double start = now();
+    const qmx::XmlDocument doc = control.XMLLoad_(page, "customers.xml");
+    seconds = now() - start;
+    if (!doc || !doc->first_child() || control.get_ErrorNumber() != 0) {
+      std::fprintf(stderr, "refresh failed: %d %s\n", control.get_ErrorNumber(), control.get_ErrorDesc().c_str());
+      return 2;
+    }
+  }
+  std::printf("%ld %.6f\n", before, seconds);
+  return 0;
+}
+
+struct Run {
+  double seconds = 0;
+  double peakKilobytes = 0;  // above the process's resident size before the work
+};
+
+// One refresh (or pugixml round) in a fresh process of this program.
+Run runInChild(const char* self, const std::string& mode, const std::string& root, const std::string& baseUrl) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::vector<std::string> args = {self, "--child", mode, root, baseUrl};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, self, &actions, nullptr, argv.data(), environ) != 0) throw std::runtime_error("spawn");
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  long before = 0;
+  Run run;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || std::sscanf(text.c_str(), "%ld %lf", &before, &run.seconds) != 2) {
+    throw std::runtime_error("the " + mode + " run failed");
+  }
+  run.peakKilobytes = static_cast<double>(usage.ru_maxrss - before);
+  return run;
+}
+
+struct Sizes {
+  std::string file;
+  std::string reply;
+};
+
+int runBench(const char* self, bool quick) {
+  qmx::test::TempRoot root;
+  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop";
+  root.writeRegistryUtf16("Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"BENCH\"\n\n" + key +
+                          "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key + "\\fkLocationID]\n@=\"12\"\n\n" + key +
+                          "\\iKey]\n@=\"7\"\n\n" + key + "\\InvoicePreprint]\n@=\"False\"\n");
+  root.makeFolder("drive_c/QMXData/12");
+  PreparedServer server;
+  const std::string noData = "<xml><status>NODATA</status></xml>";
+
+  const auto measure = [&](const Sizes& sizes, const std::string& mode) {
+    root.write(kCachedFile, sizes.file);  // every run starts from the same copy
+    server.answer(mode == "merge" ? &sizes.reply : &noData);
+    const Run run = runInChild(self, mode == "pugixml" ? "pugixml" : "control", root.path(), server.baseUrl());
+    const bool merged = root.read(kCachedFile).find("Changed") != std::string::npos;
+    if (merged != (mode == "merge")) throw std::runtime_error("the " + mode + " run left the wrong file");
+    return run;
+  };
+
+  const int runs = quick ? 3 : 7;
+  const Sizes small{cachedFile(100000), mergeReply(100000)};
+  std::printf("cached data file: 100,000 rows, %.1f MB; reply: %d rows (%d new)\n", small.file.size() / 1e6,
+              kReplacedRows + kNewRows, kNewRows);
+  // Interleaved, best of each, so that other work on the machine weighs on all alike.
+  double merge = 1e99, nodata = 1e99, pugixml = 1e99;
+  for (int i = 0; i < runs; ++i) {
+    merge = std::min(merge, measure(small, "merge").seconds);
+    nodata = std::min(nodata, measure(small, "nodata").seconds);
+    pugixml = std::min(pugixml, measure(small, "pugixml").seconds);
+  }
+  std::printf("merge refresh / NODATA refresh:            %5.2f  (%.3f s / %.3f s, target <= 1.5)\n",
+              merge / nodata, merge, nodata);
+  std::printf("merge refresh / pugixml load+save+fsync:   %5.2f  (%.3f s / %.3f s, target <= 1.6)\n",
+              merge / pugixml, merge, pugixml);
+  if (quick) return 0;
+
+  const Sizes large{cachedFile(950000), mergeReply(950000)};
+  const double mb = large.file.size() / 1048576.0;
+  double largeMerge = 1e99, mergePeak = 1e99, nodataPeak = 1e99;
+  for (int i = 0; i < 3; ++i) {
+    const Run m = measure(large, "merge");
+    largeMerge = std::min(largeMerge, m.seconds);
+    mergePeak = std::min(mergePeak, m.peakKilobytes);
+    nodataPeak = std::min(nodataPeak, measure(large, "nodata").peakKilobytes);
+  }
+  std::printf("cached data file: 950,000 rows, %.1f MB\n", large.file.size() / 1e6);
+  std::printf("peak memory of a merge refresh / file size:  %5.2f  (target <= 4.5)\n", mergePeak / 1024 / mb);
+  std::printf("peak memory of a NODATA refresh / file size: %5.2f  (target <= 4.1)\n", nodataPeak / 1024 / mb);
+  const double smallMb = small.file.size() / 1048576.0;
+  std::printf("merge refresh per MB: %.2f ms at %.0f MB, %.2f ms at %.0f MB (ratio %.2f; linear is 1)\n",
+              merge * 1e3 / smallMb, smallMb, largeMerge * 1e3 / mb, mb, (largeMerge / mb) / (merge / smallMb));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc == 5 && std::string(argv[1]) == "--child") return runChild(argv[2], argv[3], argv[4]);
+    const bool quick = argc == 2 && std::string(argv[1]) == "--quick";
+    return runBench("/proc/self/exe", quick);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_refresh: %s\n", e.what());
+    return 1;
+  }
+}
