@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -202,6 +203,11 @@ class Service : public httplib::Server {
     // Replies are written whole; waiting to fill a segment would only add delay.
     const int on = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // A client that stops reading must not hold a thread for ever in a send.
+    timeval sendLimit{};
+    sendLimit.tv_sec = write_timeout_sec_;
+    sendLimit.tv_usec = static_cast<suseconds_t>(write_timeout_usec_);
+    ::setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
     ReplyStream stream(sock, read_timeout_sec_, read_timeout_usec_);
     bool ok = false;
     for (size_t left = keep_alive_max_count_; left > 0 && nextRequestArrives(stream); --left) {
