@@ -205,11 +205,13 @@ std::optional<std::string> readWholeFile(const std::string& hostPath, const std:
     ::close(fd);
     throwFileError(err, controlPath, true);
   }
-  std::string out;
-  out.reserve(static_cast<std::size_t>(st.st_size));
-  char buf[65536];
+  // Read straight into the text, sized from the file; a file that grows
+  // meanwhile still reads whole.
+  std::string out(static_cast<std::size_t>(st.st_size) + 1, '\0');
+  std::size_t got = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (got == out.size()) out.resize(out.size() * 2);
+    const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int err = errno;
@@ -217,9 +219,10 @@ std::optional<std::string> readWholeFile(const std::string& hostPath, const std:
       throwFileError(err, controlPath, true);
     }
     if (n == 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
+    got += static_cast<std::size_t>(n);
   }
   ::close(fd);
+  out.resize(got);
   return out;
 }
 

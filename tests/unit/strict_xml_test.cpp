@@ -3,6 +3,8 @@
 // envelope (nothing deleted, nothing written, error 91).
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/xml_text.h"
 #include "base/xml_wellformed.h"
 #include "support/sync_world.h"
@@ -37,6 +39,12 @@ TEST(StrictXml, RefusesWhatAConformingParserRefuses) {
     pugi::xml_document doc;
     EXPECT_FALSE(parseXml(doc, text)) << text;
     EXPECT_FALSE(doc.first_child()) << text;
+    // Read where it lies (a large file's text) or copied first, the same verdict.
+    EXPECT_FALSE(isWellFormedXmlBeforeNul(std::string(text))) << text;
+    XmlTextBuffer buffer(std::strlen(text));
+    std::memcpy(buffer.data(), text, buffer.size());
+    EXPECT_FALSE(parseXmlInPlace(doc, std::move(buffer))) << text;
+    EXPECT_FALSE(doc.first_child()) << text;
   }
   const char* const good[] = {
       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><!-- c --><a x='&lt;&amp;'>caf\xC3\xA9 &#233;</a><?pi x?> ",
@@ -47,6 +55,12 @@ TEST(StrictXml, RefusesWhatAConformingParserRefuses) {
     EXPECT_TRUE(isWellFormedXml(text)) << text;
     pugi::xml_document doc;
     EXPECT_TRUE(parseXml(doc, text)) << text;
+    const std::string copied = xmlText(doc);
+    EXPECT_TRUE(isWellFormedXmlBeforeNul(std::string(text))) << text;
+    XmlTextBuffer buffer(std::strlen(text));
+    std::memcpy(buffer.data(), text, buffer.size());
+    EXPECT_TRUE(parseXmlInPlace(doc, std::move(buffer))) << text;
+    EXPECT_EQ(xmlText(doc), copied);
   }
 }
 
