@@ -334,9 +334,28 @@ void XmlSingleByteEncoder::feed(std::string_view piece, std::string& out) {
     }
     const unsigned char lead = bytes[i];
     if (lead < 0x80) {
-      takeAscii(static_cast<char>(lead), out);
+      // The stops of the three common states, taken here rather than in takeAscii.
+      if (state_ == State::Tag && lead == '"') {
+        state_ = State::Value;
+        out.push_back('"');
+      } else if (state_ == State::Value || (state_ == State::Tag && lead == '>')) {
+        state_ = state_ == State::Value ? State::Tag : State::Text;
+        out.push_back(static_cast<char>(lead));
+      } else {
+        takeAscii(static_cast<char>(lead), out);
+      }
       ++i;
       continue;
+    }
+    // U+00A0-U+00FF in text and values, the usual accented letters, are their own bytes.
+    if ((lead == 0xC2 || lead == 0xC3) && i + 1 < piece.size() && (bytes[i + 1] & 0xC0) == 0x80 &&
+        (state_ == State::Text || state_ == State::Value || state_ == State::Tag)) {
+      const unsigned cp = ((lead & 0x1Fu) << 6) | (bytes[i + 1] & 0x3Fu);
+      if (cp >= 0xA0) {
+        out.push_back(static_cast<char>(cp));
+        i += 2;
+        continue;
+      }
     }
     const std::size_t length = sequenceLength(lead);
     if (length == 0) throw AutomationError(kInvalidProcedureCall);
