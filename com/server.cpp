@@ -14,7 +14,7 @@ namespace qmx::com {
 
 namespace {
 
-class ClassFactory : public IClassFactory {
+class ClassFactory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;

@@ -19,7 +19,7 @@ namespace qmx::com {
 namespace {
 
 // One connection point: the sinks of one outgoing interface.
-class ConnectionPoint : public IConnectionPoint {
+class ConnectionPoint final : public IConnectionPoint {
  public:
   ConnectionPoint(IConnectionPointContainer* owner, REFIID iid) : owner_(owner), iid_(iid) {}
   ~ConnectionPoint() {
@@ -98,7 +98,7 @@ class ConnectionPoint : public IConnectionPoint {
   std::vector<IUnknown*> sinks_;
 };
 
-class PointEnumerator : public IEnumConnectionPoints {
+class PointEnumerator final : public IEnumConnectionPoints {
  public:
   PointEnumerator(std::vector<IConnectionPoint*> points, std::size_t at = 0) : points_(std::move(points)), at_(at) {
     for (auto* p : points_) p->AddRef();
@@ -152,7 +152,7 @@ class PointEnumerator : public IEnumConnectionPoints {
   std::size_t at_;
 };
 
-class XMLLoadObject : public IDispatch, public IProvideClassInfo2, public IConnectionPointContainer {
+class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public IConnectionPointContainer {
  public:
   XMLLoadObject()
       : propertySinks_(this, IID_IPropertyNotifySink), eventSinks_(this, DIID___XMLLoad) {

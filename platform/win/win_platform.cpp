@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <charconv>
 
 #include "base/ascii_text.h"
@@ -87,7 +88,13 @@ std::optional<std::string> WinPlatform::decodeCharset(std::string_view bytes, st
 
 std::string WinPlatform::hashPassword(std::string_view password) { return win::pbkdf2Hash(password); }
 
-bool WinPlatform::isPasswordHash(std::string_view text) { return win::isPbkdf2Hash(text); }
+// A yescrypt record from a Linux machine is a hash too, if not one this
+// backend can check: taken as clear text, its hash text would be a password.
+bool WinPlatform::isPasswordHash(std::string_view text) {
+  const bool yescryptForm = text.substr(0, 3) == "$y$" && std::count(text.begin(), text.end(), '$') == 4 &&
+                            text.back() != '$';
+  return win::isPbkdf2Hash(text) || yescryptForm;
+}
 
 bool WinPlatform::passwordMatchesHash(std::string_view password, std::string_view storedHash) {
   return win::matchesPbkdf2Hash(password, storedHash);

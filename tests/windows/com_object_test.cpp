@@ -189,7 +189,7 @@ TEST_F(ComHost, ByReferenceTextIsRewrittenAndValuesComeBackTyped) {
   d->Release();
 }
 
-class RecordingSink : public IPropertyNotifySink {
+class RecordingSink final : public IPropertyNotifySink {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
     if (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) {

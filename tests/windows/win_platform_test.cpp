@@ -242,6 +242,10 @@ TEST(WinPasswordHash, Pbkdf2MatchesThePublishedVectorAndTheRecordNamesItsScheme)
   forged.replace(15, 6, "4000000000");
   EXPECT_FALSE(p.passwordMatchesHash("demo123", forged));
   EXPECT_EQ(errorNumberOf([&] { p.hashPassword(std::string("a\0b", 3)); }), kInvalidProcedureCall);
+  // A Linux machine's yescrypt record is a hash that cannot be checked here, never clear text.
+  const std::string yescrypt = "$y$j9T$abcdefghijklmnop$0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefg";
+  EXPECT_TRUE(p.isPasswordHash(yescrypt));
+  EXPECT_FALSE(p.passwordMatchesHash(yescrypt, yescrypt));
 }
 
 // A one-connection HTTP peer on loopback: records the request, sends a reply.
