@@ -59,8 +59,7 @@ void printXml(const pugi::xml_node& node, const std::function<void(std::string_v
 
 XmlTextBuffer::XmlTextBuffer(std::size_t size, std::size_t spare) : size_(size) {
   // The document frees what it takes over with pugixml's own deallocation function.
-  // One byte more for the NUL that parseXmlInPlace puts after the text.
-  data_.reset(static_cast<char*>(pugi::get_memory_allocation_function()(size + spare + 1)));
+  data_.reset(static_cast<char*>(pugi::get_memory_allocation_function()(size + spare == 0 ? 1 : size + spare)));
   if (!data_) throw std::bad_alloc();
 }
 
@@ -68,8 +67,7 @@ void XmlTextBuffer::Release::operator()(char* p) const { pugi::get_memory_deallo
 
 bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text) {
   doc.reset();
-  text.data_.get()[text.size_] = '\0';  // the room kept for it lets the check read the text where it lies
-  if (!isWellFormedXmlBeforeNul(text.view())) return false;
+  if (!isWellFormedXml(text.view())) return false;
   const std::size_t size = text.size_;
   // The document owns the buffer from here on, whatever the outcome.
   if (!doc.load_buffer_inplace_own(text.data_.release(), size, kParseOptions, pugi::encoding_utf8)) {

@@ -37,25 +37,7 @@ void onError(void* context, xmlErrorPtr error) {
 
 }  // namespace
 
-namespace {
-
-// A parser context reading the text where it lies; the NUL after it ends the input.
-xmlParserCtxtPtr contextOverText(std::string_view utf8BeforeNul) {
-  xmlParserCtxtPtr context = xmlNewParserCtxt();
-  if (!context) return nullptr;
-  xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateStatic(
-      utf8BeforeNul.data(), static_cast<int>(utf8BeforeNul.size()), XML_CHAR_ENCODING_NONE);
-  xmlParserInputPtr input = buffer ? xmlNewIOInputStream(context, buffer, XML_CHAR_ENCODING_NONE) : nullptr;
-  if (!input) {
-    if (buffer) xmlFreeParserInputBuffer(buffer);
-    xmlFreeParserCtxt(context);
-    return nullptr;
-  }
-  inputPush(context, input);
-  return context;
-}
-
-bool check(std::string_view utf8, std::string* problem, bool beforeNul) {
+bool isWellFormedXml(std::string_view utf8, std::string* problem) {
   static std::once_flag initialised;
   std::call_once(initialised, [] { xmlInitParser(); });
   if (utf8.size() > static_cast<std::size_t>(INT_MAX)) {
@@ -69,11 +51,7 @@ bool check(std::string_view utf8, std::string* problem, bool beforeNul) {
   sax.internalSubset = onDoctype;
   sax.serror = onError;
 
-  // libxml2 copies a memory input whole before it starts; text with a NUL after
-  // it can be read where it lies. An empty text has nothing to read either way.
-  xmlParserCtxtPtr context = beforeNul && !utf8.empty()
-                                 ? contextOverText(utf8)
-                                 : xmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
+  xmlParserCtxtPtr context = xmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
   if (!context) {
     if (problem) *problem = "out of memory";
     return false;
@@ -99,12 +77,5 @@ bool check(std::string_view utf8, std::string* problem, bool beforeNul) {
   }
   return wellFormed;
 }
-
-
-}  // namespace
-
-bool isWellFormedXml(std::string_view utf8, std::string* problem) { return check(utf8, problem, false); }
-
-bool isWellFormedXmlBeforeNul(std::string_view utf8, std::string* problem) { return check(utf8, problem, true); }
 
 }  // namespace qmx

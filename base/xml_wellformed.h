@@ -17,9 +17,4 @@ namespace qmx {
 // Never throws.
 bool isWellFormedXml(std::string_view utf8, std::string* problem = nullptr);
 
-// The same check for text followed in memory by a NUL byte (not part of the
-// text), which is then read where it lies rather than copied first: for large
-// documents.
-bool isWellFormedXmlBeforeNul(std::string_view utf8, std::string* problem = nullptr);
-
 }  // namespace qmx
