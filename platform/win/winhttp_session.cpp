@@ -104,9 +104,7 @@ class WinHttpSession : public HttpSession {
     const std::string body = request.body.value_or(std::string());
     const bool withBody = request.body.has_value() || request.method == "POST";
     // WinHTTP counts a body in 32 bits.
-    if constexpr (sizeof(std::size_t) > sizeof(DWORD)) {
-      if (withBody && body.size() > 0xFFFFFFFFull) throw fail(ERROR_FILE_TOO_LARGE);
-    }
+    if (withBody && static_cast<std::uint64_t>(body.size()) > 0xFFFFFFFFull) throw fail(ERROR_FILE_TOO_LARGE);
     const DWORD bodySize = static_cast<DWORD>(body.size());
     if (!::WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               withBody && bodySize ? const_cast<char*>(body.data()) : WINHTTP_NO_REQUEST_DATA,
