@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,11 +105,15 @@ class PreparedServer {
   std::thread thread_;
 };
 
-long residentKilobytes() {
+// A figure of this process's memory from /proc/self/status, in kB: "VmRSS" now,
+// "VmHWM" at its peak. Read from the process itself: the peak that wait4 reports
+// for a spawned child also counts the parent's memory, which the child shared
+// until it started the program.
+long memoryKilobytes(const std::string& field) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
   }
   return 0;
 }
@@ -119,9 +122,10 @@ double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// The measured work of one child process. Prints "<resident kB before> <seconds>".
+// The measured work of one child process. Prints "<resident kB before> <peak kB>
+// <seconds>".
 int runChild(const std::string& mode, const std::string& root, const std::string& baseUrl) {
-  const long before = residentKilobytes();
+  const long before = memoryKilobytes("VmRSS");
   double seconds = 0;
   if (mode == "pugixml-load") {
     pugi::xml_document doc;
@@ -159,7 +163,7 @@ int runChild(const std::string& mode, const std::string& root, const std::string
       return 2;
     }
   }
-  std::printf("%ld %.6f\n", before, seconds);
+  std::printf("%ld %ld %.6f\n", before, memoryKilobytes("VmHWM"), seconds);
   return 0;
 }
 
@@ -189,14 +193,15 @@ Run runInChild(const char* self, const std::string& mode, const std::string& roo
   for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
   close(out[0]);
   int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  waitpid(pid, &status, 0);
   long before = 0;
+  long peak = 0;
   Run run;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || std::sscanf(text.c_str(), "%ld %lf", &before, &run.seconds) != 2) {
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      std::sscanf(text.c_str(), "%ld %ld %lf", &before, &peak, &run.seconds) != 3) {
     throw std::runtime_error("the " + mode + " run failed");
   }
-  run.peakKilobytes = static_cast<double>(usage.ru_maxrss - before);
+  run.peakKilobytes = static_cast<double>(peak - before);
   return run;
 }
 
