@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -103,8 +104,10 @@ class WinHttpSession : public HttpSession {
     // An empty POST still says "Content-Length: 0", as a request without a body must.
     const std::string body = request.body.value_or(std::string());
     const bool withBody = request.body.has_value() || request.method == "POST";
+#if SIZE_MAX > 0xFFFFFFFFu
     // WinHTTP counts a body in 32 bits.
-    if (withBody && static_cast<std::uint64_t>(body.size()) > 0xFFFFFFFFull) throw fail(ERROR_FILE_TOO_LARGE);
+    if (withBody && body.size() > 0xFFFFFFFFull) throw fail(ERROR_FILE_TOO_LARGE);
+#endif
     const DWORD bodySize = static_cast<DWORD>(body.size());
     if (!::WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               withBody && bodySize ? const_cast<char*>(body.data()) : WINHTTP_NO_REQUEST_DATA,
