@@ -205,7 +205,9 @@ std::string xmlUtf8ToSingleByte(std::string_view xml) {
   XmlSingleByteEncoder encoder;
   std::string out;
   out.reserve(xml.size());
-  encoder.feed(xml, out);
+  // In slices, so that the room each piece needs stays small.
+  constexpr std::size_t kSlice = 64 * 1024;
+  for (std::size_t i = 0; i < xml.size(); i += kSlice) encoder.feed(xml.substr(i, kSlice), out);
   encoder.finish();
   return out;
 }
@@ -214,7 +216,7 @@ std::string xmlUtf8ToSingleByte(std::string_view xml) {
 // name it would break the file, and in CDATA, a comment or a declaration it would
 // come back as the reference's own letters, so there the write fails as for any
 // other text file.
-void XmlSingleByteEncoder::takeCharacter(char32_t cp, std::string& out) {
+char* XmlSingleByteEncoder::takeCharacter(char32_t cp, char* out) {
   // Markup words are ASCII: any other character settles what a "<" began.
   switch (state_) {
     case State::LessThan: state_ = State::Tag; break;
@@ -225,21 +227,23 @@ void XmlSingleByteEncoder::takeCharacter(char32_t cp, std::string& out) {
     default: break;
   }
   if (auto b = codePointToSingleByte(cp)) {
-    out.push_back(static_cast<char>(*b));
+    *out++ = static_cast<char>(*b);
   } else if (state_ == State::Text || state_ == State::Value) {
-    out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
+    const std::string reference = "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
+    out = std::copy(reference.begin(), reference.end(), out);
   } else {
     throw AutomationError(kInvalidProcedureCall);
   }
+  return out;
 }
 
-void XmlSingleByteEncoder::takeAscii(char c, std::string& out) {
-  out.push_back(c);
+char* XmlSingleByteEncoder::takeAscii(char c, char* out) {
+  *out++ = c;
   for (;;) {  // a character that settles a pending "<" is then taken in the settled state
     switch (state_) {
       case State::Text:
         if (c == '<') state_ = State::LessThan;
-        return;
+        return out;
       case State::LessThan:
         if (c == '!') {
           state_ = State::Bang;
@@ -249,7 +253,7 @@ void XmlSingleByteEncoder::takeAscii(char c, std::string& out) {
           state_ = State::Tag;
           continue;
         }
-        return;
+        return out;
       case State::Bang:
         if (c == '-') {
           state_ = State::BangDash;
@@ -259,32 +263,32 @@ void XmlSingleByteEncoder::takeAscii(char c, std::string& out) {
           state_ = State::Literal, literalEnd_ = ">", matched_ = 0;
           continue;
         }
-        return;
+        return out;
       case State::BangDash:
         if (c == '-') {
           state_ = State::Literal, literalEnd_ = "-->", matched_ = 2;
-          return;
+          return out;
         }
         state_ = State::Literal, literalEnd_ = ">", matched_ = 0;
         continue;
       case State::CdataOpening:
         if (c == kCdataOpening[matched_]) {
           if (++matched_ == kCdataOpening.size()) state_ = State::Literal, literalEnd_ = "]]>", matched_ = 0;
-          return;
+          return out;
         }
         state_ = State::Literal, literalEnd_ = ">", matched_ = 0;
         continue;
       case State::Tag:
         if (c == '"') state_ = State::Value;
         else if (c == '>') state_ = State::Text;
-        return;
+        return out;
       case State::Value:
         if (c == '"') state_ = State::Tag;
-        return;
+        return out;
       case State::Literal:
         if (c == literalEnd_[matched_]) {
           if (++matched_ == literalEnd_.size()) state_ = State::Text;
-          return;
+          return out;
         }
         // The longest end of what was seen that still begins the closing word
         // ("]]]>" closes a CDATA section).
@@ -299,73 +303,88 @@ void XmlSingleByteEncoder::takeAscii(char c, std::string& out) {
             }
           }
         }
-        return;
+        return out;
     }
   }
 }
 
 void XmlSingleByteEncoder::feed(std::string_view piece, std::string& out) {
-  std::size_t i = 0;
-  if (!partial_.empty()) {  // finish the character the previous piece began
-    const std::size_t length = sequenceLength(static_cast<unsigned char>(partial_[0]));
-    const std::size_t take = std::min(length - partial_.size(), piece.size());
-    partial_.append(piece.substr(0, take));
-    i = take;
-    if (partial_.size() < length) return;
-    char32_t cp = 0;
-    decodeOne(partial_, 0, cp);
-    partial_.clear();
-    takeCharacter(cp, out);
+  // Written through a pointer into room made first: no character grows by more
+  // than a reference ("&#2047;" for two bytes), and a character begun in the
+  // previous piece adds at most ten bytes more.
+  const std::size_t base = out.size();
+  out.resize(base + 4 * piece.size() + 16);
+  char* end = out.data() + base;
+  try {
+    std::size_t i = 0;
+    if (!partial_.empty()) {  // finish the character the previous piece began
+      const std::size_t length = sequenceLength(static_cast<unsigned char>(partial_[0]));
+      const std::size_t take = std::min(length - partial_.size(), piece.size());
+      partial_.append(piece.substr(0, take));
+      i = take;
+      if (partial_.size() == length) {
+        char32_t cp = 0;
+        decodeOne(partial_, 0, cp);
+        partial_.clear();
+        end = takeCharacter(cp, end);
+      }
+    }
+    if (partial_.empty()) encode(piece, i, end);
+  } catch (...) {
+    out.resize(base);
+    throw;
   }
+  out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+void XmlSingleByteEncoder::encode(std::string_view piece, std::size_t i, char*& out) {
   const StopBytes& stops = stopBytes();
   const auto* bytes = reinterpret_cast<const unsigned char*>(piece.data());
-  while (i < piece.size()) {
-    // Runs of plain text, tag and value bytes are copied whole.
+  const std::size_t size = piece.size();
+  while (i < size) {
+    // Runs of plain text, tag and value bytes are copied as they are scanned.
     const std::array<bool, 256>* stop = state_ == State::Text  ? &stops.text
                                         : state_ == State::Tag ? &stops.tag
                                         : state_ == State::Value ? &stops.value
                                                                  : nullptr;
     if (stop) {
-      std::size_t end = i;
-      while (end < piece.size() && !(*stop)[bytes[end]]) ++end;
-      out.append(piece, i, end - i);
-      i = end;
-      if (i == piece.size()) break;
+      while (i < size && !(*stop)[bytes[i]]) *out++ = static_cast<char>(bytes[i++]);
+      if (i == size) break;
     }
     const unsigned char lead = bytes[i];
     if (lead < 0x80) {
       // The stops of the three common states, taken here rather than in takeAscii.
       if (state_ == State::Tag && lead == '"') {
         state_ = State::Value;
-        out.push_back('"');
+        *out++ = '"';
       } else if (state_ == State::Value || (state_ == State::Tag && lead == '>')) {
         state_ = state_ == State::Value ? State::Tag : State::Text;
-        out.push_back(static_cast<char>(lead));
+        *out++ = static_cast<char>(lead);
       } else {
-        takeAscii(static_cast<char>(lead), out);
+        out = takeAscii(static_cast<char>(lead), out);
       }
       ++i;
       continue;
     }
     // U+00A0-U+00FF in text and values, the usual accented letters, are their own bytes.
-    if ((lead == 0xC2 || lead == 0xC3) && i + 1 < piece.size() && (bytes[i + 1] & 0xC0) == 0x80 &&
+    if ((lead == 0xC2 || lead == 0xC3) && i + 1 < size && (bytes[i + 1] & 0xC0) == 0x80 &&
         (state_ == State::Text || state_ == State::Value || state_ == State::Tag)) {
       const unsigned cp = ((lead & 0x1Fu) << 6) | (bytes[i + 1] & 0x3Fu);
       if (cp >= 0xA0) {
-        out.push_back(static_cast<char>(cp));
+        *out++ = static_cast<char>(cp);
         i += 2;
         continue;
       }
     }
     const std::size_t length = sequenceLength(lead);
     if (length == 0) throw AutomationError(kInvalidProcedureCall);
-    if (i + length > piece.size()) {
+    if (i + length > size) {
       partial_.assign(piece.substr(i));
       return;
     }
     char32_t cp = 0;
     i += decodeOne(piece, i, cp);
-    takeCharacter(cp, out);
+    out = takeCharacter(cp, out);
   }
 }
 

@@ -46,8 +46,10 @@ class XmlSingleByteEncoder {
 
  private:
   enum class State { Text, LessThan, Bang, BangDash, CdataOpening, Tag, Value, Literal };
-  void takeAscii(char c, std::string& out);
-  void takeCharacter(char32_t cp, std::string& out);
+  // Both write at `out` and return the end of what they wrote.
+  char* takeAscii(char c, char* out);
+  char* takeCharacter(char32_t cp, char* out);
+  void encode(std::string_view piece, std::size_t i, char*& out);
 
   State state_ = State::Text;
   std::string_view literalEnd_;  // what ends the comment, CDATA, declaration or instruction
