@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "base/automation_error.h"
 #include "base/xml_text.h"
 #include "store/rowset_merge.h"
@@ -82,6 +84,12 @@ TEST(RowsetMerge, KeysCompareAsNumbers) {
   EXPECT_EQ(rowKeyNumber(".5"), 0.5);
   EXPECT_EQ(rowKeyNumber("3."), 3.0);
   EXPECT_EQ(rowKeyNumber("-4"), -4.0);
+  // Whole numbers read digit by digit up to 15 digits, beyond by the general
+  // reading; both give the nearest double, and zero has no sign.
+  EXPECT_EQ(rowKeyNumber("999999999999999"), 999999999999999.0);
+  EXPECT_EQ(rowKeyNumber("9007199254740993"), 9007199254740992.0);
+  EXPECT_EQ(rowKeyNumber("000000000000000000012"), 12.0);
+  EXPECT_FALSE(std::signbit(*rowKeyNumber("-000")));
   for (const char* notANumber : {"", " ", "+4", "1e3", "0x10", "4a", "- 4", "--4", ".", "1.2.3"}) {
     EXPECT_FALSE(rowKeyNumber(notANumber).has_value()) << notANumber;
   }
