@@ -192,6 +192,10 @@ std::optional<std::string> WinPlatform::readFile(const std::string& path) {
 }
 
 void WinPlatform::replaceFile(const std::string& path, std::string_view bytes, FileAccess access) {
+  replaceFileStreamed(path, [bytes](const ContentSink& sink) { sink(bytes); }, access);
+}
+
+void WinPlatform::replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) {
   static std::atomic<std::uint64_t> counter{0};
   const auto [folder, name] = splitFolder(path);
   const DWORD a = attributesOf(path);
@@ -223,13 +227,25 @@ void WinPlatform::replaceFile(const std::string& path, std::string_view bytes, F
     ::DeleteFileW(temp.c_str());
     throwFileError(err, path, false);
   };
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-    DWORD written = 0;
-    if (!::WriteFile(file.h, bytes.data() + done, chunk, &written, nullptr)) abandon(::GetLastError());
-    if (written == 0) abandon(ERROR_DISK_FULL);
-    done += written;
+  // Each piece is written as the writer makes it; a writer that cannot finish
+  // (a character the code page lacks, say) leaves the old file as it was.
+  try {
+    write([&](std::string_view bytes) {
+      std::size_t done = 0;
+      while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        DWORD written = 0;
+        if (!::WriteFile(file.h, bytes.data() + done, chunk, &written, nullptr)) abandon(::GetLastError());
+        if (written == 0) abandon(ERROR_DISK_FULL);
+        done += written;
+      }
+    });
+  } catch (...) {
+    if (file.h != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(std::exchange(file.h, INVALID_HANDLE_VALUE));
+      ::DeleteFileW(temp.c_str());
+    }
+    throw;
   }
   if (!::FlushFileBuffers(file.h)) abandon(::GetLastError());
   if (!::CloseHandle(std::exchange(file.h, INVALID_HANDLE_VALUE))) {

@@ -26,6 +26,7 @@ class WinPlatform : public Platform {
   void createFolder(const std::string& path) override;
   std::optional<std::string> readFile(const std::string& path) override;
   void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
+  void replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) override;
   void deleteFile(const std::string& path) override;
   std::vector<std::string> listFiles(const std::string& folder) override;
   std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;

@@ -111,6 +111,29 @@ TEST(WinFiles, ReplaceReadListAndDeleteKeepTheSeamContract) {
   EXPECT_EQ(errorNumberOf([&] { p.deleteFile(dir.at("Bfolder")); }), kFileNotFound);
 }
 
+TEST(WinFiles, StreamedWriteLandsWholeOrNotAtAll) {
+  TempFolder dir;
+  WinPlatform p([](const std::string&) {});
+  const std::string path = dir.at("t.xml");
+  p.replaceFile(path, "old", FileAccess::Everyone);
+  const auto halfThenFail = [](const Platform::ContentSink& sink) {
+    sink(std::string(300000, 'a'));
+    throw AutomationError(kInvalidProcedureCall, "no byte for this character");
+  };
+  EXPECT_EQ(errorNumberOf([&] { p.replaceFileStreamed(path, halfThenFail, FileAccess::Everyone); }),
+            kInvalidProcedureCall);
+  EXPECT_EQ(p.readFile(path), "old");
+  EXPECT_EQ(p.listFiles(dir.path()), (Names{"t.xml"}));
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(dir.at(".t.xml.tmp*").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE);  // no temporary left behind
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+
+  p.replaceFileStreamed(
+      path, [](const Platform::ContentSink& sink) { sink("new "), sink(""), sink("bytes"); }, FileAccess::Everyone);
+  EXPECT_EQ(p.readFile(path), "new bytes");
+}
+
 TEST(WinFiles, ReadOnlyFileIsNeitherReplacedNorDeletedAndKeepsItsBytes) {
   TempFolder dir;
   WinPlatform p([](const std::string&) {});
