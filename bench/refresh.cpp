@@ -212,10 +212,7 @@ struct Sizes {
 
 int runBench(const char* self, bool quick) {
   qmx::test::TempRoot root;
-  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop";
-  root.writeRegistryUtf16("Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"BENCH\"\n\n" + key +
-                          "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key + "\\fkLocationID]\n@=\"12\"\n\n" + key +
-                          "\\iKey]\n@=\"7\"\n\n" + key + "\\InvoicePreprint]\n@=\"False\"\n");
+  root.writeOneInstallation("BENCH");
   root.makeFolder("drive_c/QMXData/12");
   PreparedServer server;
   const std::string noData = "<xml><status>NODATA</status></xml>";

@@ -54,11 +54,7 @@ class MinimalServer {
 
 // A machine with one installation of the demo company, data under C:\QMXData\12.
 void prepareMachine(const qmx::test::TempRoot& root) {
-  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop";
-  root.writeRegistryUtf16("Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"" +
-                          qmx::test::ServerProcess::kCompanyId + "\"\n\n" + key +
-                          "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key + "\\fkLocationID]\n@=\"12\"\n\n" + key +
-                          "\\iKey]\n@=\"7\"\n\n" + key + "\\InvoicePreprint]\n@=\"False\"\n");
+  root.writeOneInstallation(qmx::test::ServerProcess::kCompanyId);
   root.makeFolder("drive_c/QMXData/12");
 }
 

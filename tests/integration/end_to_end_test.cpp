@@ -21,11 +21,7 @@ using test::ServerProcess;
 
 // One installation of the server's demo company, data under C:\QMXData\12.
 void writeMachine(const test::TempRoot& root) {
-  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop";
-  root.writeRegistryUtf16("Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"" +
-                          ServerProcess::kCompanyId + "\"\n\n" + key + "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key +
-                          "\\fkLocationID]\n@=\"12\"\n\n" + key + "\\iKey]\n@=\"7\"\n\n" + key +
-                          "\\InvoicePreprint]\n@=\"False\"\n");
+  root.writeOneInstallation(ServerProcess::kCompanyId);
   root.makeFolder("drive_c");
 }
 

@@ -29,6 +29,10 @@ class TempRoot {
   // Writes registry.reg as a Windows "Version 5.00" export, UTF-16LE with BOM;
   // the text is UTF-8 and its lines end in "\n" (written as CR LF).
   void writeRegistryUtf16(std::string_view text) const;
+  // Writes registry.reg with one installation of the company: data under
+  // C:\QMXData (location 12, so C:\QMXData\12), machine number 7, no preprinted
+  // invoices. The drive and the data folder are for the caller to make.
+  void writeOneInstallation(std::string_view companyId) const;
 
  private:
   std::string path_;
