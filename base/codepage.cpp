@@ -33,6 +33,14 @@ std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& cp) {
   return next - i;
 }
 
+// The byte of a two-byte sequence for U+00A0-U+00FF (the usual accented letters,
+// which are their own bytes) starting at p[i]; -1 for anything else.
+int latin1LetterAt(const unsigned char* p, std::size_t i, std::size_t size) {
+  if ((p[i] != 0xC2 && p[i] != 0xC3) || i + 1 >= size || (p[i + 1] & 0xC0) != 0x80) return -1;
+  const unsigned cp = ((p[i] & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
+  return cp >= 0xA0 ? static_cast<int>(cp) : -1;
+}
+
 std::string encode(std::string_view text, Unmappable mode) {
   // The single-byte text is never longer than its UTF-8.
   std::string out(text.size(), '\0');
@@ -45,14 +53,10 @@ std::string encode(std::string_view text, Unmappable mode) {
     end += run;
     i += run;
     if (i == text.size()) break;
-    // U+00A0-U+00FF, the usual accented letters, are their own bytes.
-    if ((p[i] == 0xC2 || p[i] == 0xC3) && i + 1 < text.size() && (p[i + 1] & 0xC0) == 0x80) {
-      const unsigned cp = ((p[i] & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
-      if (cp >= 0xA0) {
-        *end++ = static_cast<char>(cp);
-        i += 2;
-        continue;
-      }
+    if (const int letter = latin1LetterAt(p, i, text.size()); letter >= 0) {
+      *end++ = static_cast<char>(letter);
+      i += 2;
+      continue;
     }
     char32_t cp = 0;
     i += decodeOne(text, i, cp);
@@ -366,12 +370,10 @@ void XmlSingleByteEncoder::encode(std::string_view piece, std::size_t i, char*& 
       ++i;
       continue;
     }
-    // U+00A0-U+00FF in text and values, the usual accented letters, are their own bytes.
-    if ((lead == 0xC2 || lead == 0xC3) && i + 1 < size && (bytes[i + 1] & 0xC0) == 0x80 &&
-        (state_ == State::Text || state_ == State::Value || state_ == State::Tag)) {
-      const unsigned cp = ((lead & 0x1Fu) << 6) | (bytes[i + 1] & 0x3Fu);
-      if (cp >= 0xA0) {
-        *out++ = static_cast<char>(cp);
+    // In text, values and tags such a letter settles nothing and is its own byte.
+    if (state_ == State::Text || state_ == State::Value || state_ == State::Tag) {
+      if (const int letter = latin1LetterAt(bytes, i, size); letter >= 0) {
+        *out++ = static_cast<char>(letter);
         i += 2;
         continue;
       }

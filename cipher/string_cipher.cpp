@@ -45,6 +45,9 @@ std::string resolveEscapePairs(std::string_view scrambled) {
 
 namespace {
 
+// Characters scrambled at a time, through buffers on the stack.
+constexpr std::size_t kPiece = 4096;
+
 // Scrambles text with key, handing the escaped single-byte result to onPiece a
 // few kilobytes at a time.
 template <typename OnPiece>
@@ -71,7 +74,6 @@ void scrambleInPieces(std::string_view text, std::string_view key, Stepping step
   }
 
   // A piece of text, every character of it escaped at worst.
-  constexpr std::size_t kPiece = 4096;
   char buffer[2 * kPiece];
   char* end = buffer;
   auto emit = [&end](unsigned x) {
@@ -137,7 +139,7 @@ std::string fileEncodeAndDecode(std::string& inputString, const std::string& pas
   // the whole result in between.
   std::string out;
   out.reserve(text.size() + text.size() / 2);
-  char utf8[3 * 2 * 4096 + kUtf8WriteSlack];
+  char utf8[3 * 2 * kPiece + kUtf8WriteSlack];  // a piece escaped at worst, three bytes a character
   scrambleInPieces(text, keyBytes, Stepping::Jump, [&](std::string_view piece) {
     out.append(utf8, static_cast<std::size_t>(writeSingleByteAsUtf8(piece, utf8) - utf8));
   });
