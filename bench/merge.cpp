@@ -14,6 +14,7 @@
 #include "base/automation_error.h"
 #include "base/xml_text.h"
 #include "best_time.h"
+#include "rowset_text.h"
 #include "platform/posix/posix_platform.h"
 #include "store/cached_data_file.h"
 #include "store/rowset_merge.h"
@@ -28,39 +29,10 @@ constexpr int kReferenceRows = 200;     // reply rows the query-per-row merge ge
 constexpr int kRuns = 3;
 constexpr int kRefreshRuns = 4;
 
-// `city` carries an accented word: single-byte in the file, UTF-8 in the reply.
-std::string row(int key, const std::string& name, const char* city, int qty) {
-  return "<z:row iKey=\"" + std::to_string(key) + "\" sName=\"" + name + "\" sCity=\"" + city + "\" iQty=\"" +
-         std::to_string(qty) + "\" dPrice=\"" + std::to_string(qty * 3) + ".50\"/>";
-}
-
-std::string schema() {
-  return "<s:Schema id=\"RowsetSchema\"><s:ElementType name=\"row\" content=\"eltOnly\">"
-         "<s:AttributeType name=\"iKey\"/><s:AttributeType name=\"sName\"/>"
-         "<s:AttributeType name=\"sCity\"/><s:AttributeType name=\"iQty\"/>"
-         "<s:AttributeType name=\"dPrice\"/></s:ElementType></s:Schema>";
-}
-
-// The cached data file's single-byte text.
-std::string localFile() {
-  std::string text = "<xml><status>Success</status><TimeStamp ModTime=\"2024-01-01 08:00:00\"/>" + schema() +
-                     "<rs:data>";
-  for (int k = 1; k <= kLocalRows; ++k) text += row(k, "Customer " + std::to_string(k), "Lyon \xE9t\xE9", k % 97);
-  return text + "</rs:data></xml>";
-}
-
-// A "Success" reply: replacements of random existing keys and new keys, mixed.
+// A "Success" reply of `rows` rows, the same share of them new as in the full reply.
 std::string replyText(int rows) {
-  std::mt19937 random(7);
-  std::uniform_int_distribution<int> existing(1, kLocalRows);
-  std::vector<int> keys;
-  for (int i = 0; i < rows - rows * kNewRows / kReplyRows; ++i) keys.push_back(existing(random));
-  for (int i = 0; i < rows * kNewRows / kReplyRows; ++i) keys.push_back(kLocalRows + 1 + i);
-  std::shuffle(keys.begin(), keys.end(), random);
-  std::string text = "<xml><status>Success</status><TimeStamp ModTime=\"2024-01-02 09:30:00\"/>" + schema() +
-                     "<rs:data>";
-  for (int k : keys) text += row(k, "Changed " + std::to_string(k), "Lyon \xC3\xA9t\xC3\xA9", k % 13);
-  return text + "</rs:data></xml>";
+  const int added = rows * kNewRows / kReplyRows;
+  return qmx::bench::mergeReplyText(kLocalRows, rows - added, added);
 }
 
 // The reference: one XPath query of the whole copy per reply row.
@@ -97,7 +69,7 @@ int main() {
   qmx::PosixPlatform posix(root.string());
   qmx::Platform& platform = posix;
   const std::string path = "C:\\bench\\customers.xml";
-  const std::string original = localFile();
+  const std::string original = qmx::bench::cachedFileText(kLocalRows);
   const std::string reply = replyText(kReplyRows);
   const std::string smallReply = replyText(kReferenceRows);
   std::printf("cached data file: %d rows, %.1f MB; reply: %d rows (%d new)\n", kLocalRows,

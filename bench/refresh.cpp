@@ -31,6 +31,7 @@
 
 #include "control/xmlload.h"
 #include "platform/posix/posix_platform.h"
+#include "rowset_text.h"
 #include "support/temp_root.h"
 
 extern char** environ;
@@ -40,44 +41,6 @@ namespace {
 constexpr int kReplacedRows = 7100;
 constexpr int kNewRows = 3000;
 const char* const kCachedFile = "drive_c/QMXData/12/customers.xml";
-
-std::string rowsetHeader(const std::string& status, const std::string& modTime) {
-  return "<xml xmlns:s=\"uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882\" "
-         "xmlns:dt=\"uuid:C2F41010-65B3-11d1-A29F-00AA00C14882\" xmlns:rs=\"urn:schemas-microsoft-com:rowset\" "
-         "xmlns:z=\"#RowsetSchema\"><status>" +
-         status + "</status><TimeStamp ModTime=\"" + modTime +
-         "\"/><s:Schema id=\"RowsetSchema\"><s:ElementType name=\"row\" content=\"eltOnly\">"
-         "<s:AttributeType name=\"iKey\"/><s:AttributeType name=\"sName\"/><s:AttributeType name=\"sCity\"/>"
-         "<s:AttributeType name=\"iQty\"/><s:AttributeType name=\"dPrice\"/></s:ElementType></s:Schema><rs:data>";
-}
-
-// `city` carries an accented word: single-byte in the file, UTF-8 in the reply.
-void appendRow(std::string& text, int key, const char* name, const char* city, int qty) {
-  text += "<z:row iKey=\"" + std::to_string(key) + "\" sName=\"" + name + " " + std::to_string(key) +
-          " Trading Company\" sCity=\"" + city + "\" iQty=\"" + std::to_string(qty) + "\" dPrice=\"" + std::to_string(qty * 3) +
-          ".50\"/>";
-}
-
-// The cached data file's single-byte bytes, as the control writes them.
-std::string cachedFile(int rows) {
-  std::string text = rowsetHeader("Success", "2024-01-01 08:00:00");
-  text.reserve(static_cast<std::size_t>(rows) * 110);
-  for (int k = 1; k <= rows; ++k) appendRow(text, k, "Customer", "Lyon \xE9t\xE9", k % 97);
-  return text + "</rs:data></xml>";
-}
-
-// A "Success" reply: replacements of random existing keys and new keys, mixed.
-std::string mergeReply(int localRows) {
-  std::mt19937 random(7);
-  std::uniform_int_distribution<int> existing(1, localRows);
-  std::vector<int> keys;
-  for (int i = 0; i < kReplacedRows; ++i) keys.push_back(existing(random));
-  for (int i = 0; i < kNewRows; ++i) keys.push_back(localRows + 1 + i);
-  std::shuffle(keys.begin(), keys.end(), random);
-  std::string text = rowsetHeader("Success", "2024-01-02 09:30:00");
-  for (int k : keys) appendRow(text, k, "Changed", "Lyon \xC3\xA9t\xC3\xA9", k % 13);
-  return text + "</rs:data></xml>";
-}
 
 // Answers every request at once with the reply the bench has set.
 class PreparedServer {
@@ -228,7 +191,7 @@ int runBench(const char* self, bool quick) {
   };
 
   const int runs = quick ? 3 : 7;
-  const Sizes small{cachedFile(100000), mergeReply(100000)};
+  const Sizes small{qmx::bench::cachedFileText(100000), qmx::bench::mergeReplyText(100000, kReplacedRows, kNewRows)};
   std::printf("cached data file: 100,000 rows, %.1f MB; reply: %d rows (%d new)\n", small.file.size() / 1e6,
               kReplacedRows + kNewRows, kNewRows);
   // Interleaved, best of each, so that other work on the machine weighs on all alike.
@@ -244,7 +207,7 @@ int runBench(const char* self, bool quick) {
               merge / pugixml, merge, pugixml);
   if (quick) return 0;
 
-  const Sizes large{cachedFile(900000), mergeReply(900000)};
+  const Sizes large{qmx::bench::cachedFileText(900000), qmx::bench::mergeReplyText(900000, kReplacedRows, kNewRows)};
   const double mb = large.file.size() / 1048576.0;
   double largeMerge = 1e99, mergePeak = 1e99, nodataPeak = 1e99, domPeak = 1e99;
   for (int i = 0; i < 3; ++i) {
