@@ -71,16 +71,20 @@ void CachedDataFile::write(Platform& platform, const std::string& path, const pu
             piece.clear();
           }
         };
-        if (doc.type() != pugi::node_document) printXml(doc, take);
-        for (pugi::xml_node child = doc.first_child(); child && doc.type() == pugi::node_document;
-             child = child.next_sibling()) {
-          if (child.type() == pugi::node_declaration) {
-            // The bytes are the code page's; a declaration kept from a UTF-8 reply must say so.
+        // A document's children one by one, so that its declaration can be
+        // rewritten: the bytes are the code page's, and a declaration kept from
+        // a UTF-8 reply must say so.
+        if (doc.type() != pugi::node_document) {
+          printXml(doc, take);
+        } else {
+          for (pugi::xml_node child = doc.first_child(); child; child = child.next_sibling()) {
+            if (child.type() != pugi::node_declaration) {
+              printXml(child, take);
+              continue;
+            }
             std::string declaration = xmlText(child);
             replaceDeclaredEncoding(declaration, "windows-1252");
             take(declaration);
-          } else {
-            printXml(child, take);
           }
         }
         encoder.finish();

@@ -53,6 +53,11 @@ bool writeAll(const FileSystemCalls& sys, int fd, std::string_view bytes) {
   return true;
 }
 
+// Thrown by the sink of a streamed write when the file system refuses a piece.
+struct PieceNotWritten {
+  int err;
+};
+
 // Removes a temporary that will never be renamed, and reports err for the target.
 [[noreturn]] void abandonTemporary(const std::string& temp, int err, const std::string& controlPath) {
   ::unlink(temp.c_str());
@@ -100,15 +105,6 @@ bool isReadOnlyFile(const std::string& hostPath) {
   // and other bits say who else may write, not whether the file may change.
   return ::stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
-
-namespace {
-
-// Thrown by the sink of a streamed write when the file system refuses a piece.
-struct PieceNotWritten {
-  int err;
-};
-
-}  // namespace
 
 void replaceFileAtomically(const std::string& hostPath, std::string_view bytes, FileAccess access,
                            const std::string& controlPath) {
