@@ -1,39 +1,64 @@
 #include "base/xml_wellformed.h"
 
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h>
+#include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <mutex>
 
 namespace qmx {
 namespace {
 
 struct CheckState {
+  xmlParserCtxtPtr context = nullptr;
+  std::string_view unread;
   bool doctype = false;
+  bool fatal = false;
   std::string problem;
 };
 
-// Callbacks receive the parser context (its userData is left pointing at itself);
-// the check's own state hangs off its _private field.
-CheckState& stateOf(void* context) {
-  return *static_cast<CheckState*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+// Every callback receives the user data the context was created with: the check's state.
+void onDoctype(void* data, const xmlChar*, const xmlChar*, const xmlChar*) {
+  CheckState& state = *static_cast<CheckState*>(data);
+  state.doctype = true;
+  xmlStopParser(state.context);
 }
 
-void onDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
-  stateOf(context).doctype = true;
-  xmlStopParser(static_cast<xmlParserCtxtPtr>(context));
+// The parser pulls the text through this reader.
+int readText(void* data, char* buffer, int length) {
+  std::string_view& unread = static_cast<CheckState*>(data)->unread;
+  const std::size_t n = std::min(unread.size(), static_cast<std::size_t>(length));
+  std::memcpy(buffer, unread.data(), n);
+  unread.remove_prefix(n);
+  return static_cast<int>(n);
 }
 
-// Structured errors keep libxml2 from printing to standard error; the first one is the reason.
-void onError(void* context, xmlErrorPtr error) {
-  CheckState& state = stateOf(context);
-  if (state.problem.empty() && error && error->message) {
+// libxml2 2.12 made the error it passes const.
+#if LIBXML_VERSION >= 21200
+using ParserError = const xmlError*;
+#else
+using ParserError = xmlErrorPtr;
+#endif
+
+// A structured handler receives every report and keeps libxml2 from printing to
+// standard error. A fatal one is what breaks well-formedness (a namespace error
+// or a warning does not); the first report of any kind is the reason given.
+void onError(void* data, ParserError error) {
+  CheckState& state = *static_cast<CheckState*>(data);
+  if (!error) return;
+  if (error->level == XML_ERR_FATAL) state.fatal = true;
+  if (state.problem.empty() && error->message) {
     state.problem = error->message;
     while (!state.problem.empty() && state.problem.back() == '\n') state.problem.pop_back();
     state.problem += " (line " + std::to_string(error->line) + ")";
   }
 }
+
+// No network, no entity substitution, no size limits on single text nodes (a
+// large data set is one document), and the text is UTF-8 whatever it declares.
+constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC;
 
 }  // namespace
 
@@ -44,32 +69,27 @@ bool isWellFormedXml(std::string_view utf8, std::string* problem) {
     if (problem) *problem = "the document is too large";
     return false;
   }
-
-  // Every callback is null but the doctype's: the parser checks, builds nothing.
+  // Every callback is null but the doctype's and the error's: the parser checks,
+  // builds nothing. The text is UTF-8 whatever its declaration names.
   xmlSAXHandler sax{};
   sax.initialized = XML_SAX2_MAGIC;
   sax.internalSubset = onDoctype;
   sax.serror = onError;
-
-  xmlParserCtxtPtr context = xmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
-  if (!context) {
+  CheckState state;
+  state.unread = utf8;
+  state.context = xmlCreateIOParserCtxt(&sax, &state, readText, nullptr, &state, XML_CHAR_ENCODING_UTF8);
+  if (!state.context) {
     if (problem) *problem = "out of memory";
     return false;
   }
-  CheckState state;
-  xmlSAXHandlerPtr ownSax = context->sax;
-  context->sax = &sax;
-  context->userData = context;
-  context->_private = &state;
-  // No network, no entity substitution, no size limits on single text nodes (a
-  // large data set is one document), and the text is UTF-8 whatever it declares.
-  xmlCtxtUseOptions(context, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC | XML_PARSE_NOERROR |
-                                 XML_PARSE_NOWARNING);
-  xmlSwitchEncoding(context, XML_CHAR_ENCODING_UTF8);
-  xmlParseDocument(context);
-  const bool wellFormed = context->wellFormed && !state.doctype;
-  context->sax = ownSax;
-  xmlFreeParserCtxt(context);
+#if LIBXML_VERSION >= 21300
+  xmlCtxtSetOptions(state.context, kOptions);
+#else
+  xmlCtxtUseOptions(state.context, kOptions);
+#endif
+  xmlParseDocument(state.context);
+  const bool wellFormed = !state.fatal && !state.doctype;
+  xmlFreeParserCtxt(state.context);
 
   if (!wellFormed && problem) {
     *problem = state.doctype ? "a document type declaration is not accepted"

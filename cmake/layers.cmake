@@ -37,6 +37,14 @@ function(qmx_add_layer target)
   target_link_libraries(${target} PUBLIC ${L_DEPENDS} ${L_PUBLIC_LIBS} PRIVATE ${L_PRIVATE_LIBS})
 
   set_property(GLOBAL APPEND PROPERTY QMX_LAYERS ${target})
+  # What the layer sees, its own folder aside: the layers it depends on and theirs.
+  set(uses ${L_DEPENDS})
+  foreach(dep IN LISTS L_DEPENDS)
+    get_property(dep_uses GLOBAL PROPERTY QMX_LAYER_USES_${dep})
+    list(APPEND uses ${dep_uses})
+  endforeach()
+  list(REMOVE_DUPLICATES uses)
+  set_property(GLOBAL PROPERTY QMX_LAYER_USES_${target} ${uses})
   set_property(GLOBAL APPEND PROPERTY QMX_LAYER_LIBS ${L_PUBLIC_LIBS})
   set_property(GLOBAL APPEND PROPERTY QMX_LAYER_PRIVATE_LIBS ${L_PRIVATE_LIBS})
 
@@ -66,4 +74,18 @@ function(qmx_add_layer target)
     add_library(${target}_header_check OBJECT ${check_sources})
     target_link_libraries(${target}_header_check PRIVATE ${target})
   endif()
+endfunction()
+
+# qmx_link_layers(<target> <PUBLIC|PRIVATE> <layers>...)
+# A program or library above the layers links <layers> and what they use, and
+# no other: it sees only their headers, so an include of any other layer does
+# not compile, and only their objects, so a call into one does not link.
+function(qmx_link_layers target scope)
+  set(layers "")
+  foreach(layer IN LISTS ARGN)
+    get_property(uses GLOBAL PROPERTY QMX_LAYER_USES_${layer})
+    list(APPEND layers ${layer} ${uses})
+  endforeach()
+  list(REMOVE_DUPLICATES layers)
+  target_link_libraries(${target} ${scope} ${layers})
 endfunction()

@@ -1,23 +1,12 @@
 #include "net/reply_text.h"
 
-#include <algorithm>
-#include <array>
-
 #include "base/ascii_text.h"
+#include "base/charset_labels.h"
 #include "base/codepage.h"
 #include "base/utf8.h"
 
 namespace qmx {
 namespace {
-
-// Labels that mean the system code page: browsers read ISO-8859-1 and ASCII as
-// Windows-1252 too, and a server declaring them usually sends Windows-1252.
-bool isSingleByteCodePage(std::string_view charset) {
-  static constexpr std::array<std::string_view, 11> kLabels = {
-      "windows-1252", "cp1252", "x-cp1252", "iso-8859-1", "iso8859-1", "iso_8859-1",
-      "latin1", "l1", "us-ascii", "ascii", "ansi_x3.4-1968"};
-  return std::find(kLabels.begin(), kLabels.end(), charset) != kLabels.end();
-}
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
@@ -42,11 +31,18 @@ std::string declaredCharset(std::string_view contentType) {
 
 std::string decodeReplyText(Platform& platform, std::string_view body, std::string_view contentType) {
   const std::string charset = declaredCharset(contentType);
-  if (charset == "utf-8" || charset == "utf8") {
+  const std::optional<Charset> known = charsetForLabel(charset);
+  if (known == Charset::Utf8) {
     if (startsWith(body, kUtf8Bom)) body.remove_prefix(kUtf8Bom.size());
     return repairUtf8(body);
   }
-  if (isSingleByteCodePage(charset)) return singleByteToUtf8(body);
+  if (known == Charset::Windows1252) return singleByteToUtf8(body);
+  if (known == Charset::Utf16LE || known == Charset::Utf16BE) {
+    // A byte-order mark outweighs the label's byte order.
+    if (startsWith(body, "\xFF\xFE")) return utf16ToUtf8(body.substr(2), false);
+    if (startsWith(body, "\xFE\xFF")) return utf16ToUtf8(body.substr(2), true);
+    return utf16ToUtf8(body, known == Charset::Utf16BE);
+  }
   if (!charset.empty()) {
     if (auto text = platform.decodeCharset(body, charset)) {
       // A label the system resolves to UTF-8 itself ("utf-8//") converts nothing,

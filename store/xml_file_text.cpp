@@ -1,9 +1,9 @@
 #include "store/xml_file_text.h"
 
-#include <array>
 #include <algorithm>
 
 #include "base/ascii_text.h"
+#include "base/charset_labels.h"
 #include "base/codepage.h"
 #include "base/utf8.h"
 #include "base/xml_text.h"
@@ -12,12 +12,6 @@ namespace qmx {
 namespace {
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
-
-bool isCodePageLabel(std::string_view label) {
-  static constexpr std::array<std::string_view, 9> kLabels = {
-      "windows-1252", "cp1252", "x-cp1252", "iso-8859-1", "iso8859-1", "latin1", "l1", "us-ascii", "ascii"};
-  return std::find(kLabels.begin(), kLabels.end(), label) != kLabels.end();
-}
 
 // How a file's bytes become its text.
 struct Reading {
@@ -36,8 +30,13 @@ Reading howToRead(Platform& platform, std::string_view bytes) {
   if (startsWith(bytes, "\xFE\xFF")) return {Reading::Decoded, 0, utf16ToUtf8(bytes.substr(2), true)};
 
   const std::string encoding = declaredXmlEncoding(bytes);
-  if (encoding.empty() || encoding == "utf-8" || encoding == "utf8") return utf8OrCodePage(bytes);
-  if (isCodePageLabel(encoding)) return {Reading::AsCodePage, 0, {}};
+  // A declaration read as ASCII cannot be UTF-16: without a byte-order mark, a
+  // file claiming it is read like one that claims nothing.
+  const std::optional<Charset> known = charsetForLabel(encoding);
+  if (encoding.empty() || known == Charset::Utf8 || known == Charset::Utf16LE || known == Charset::Utf16BE) {
+    return utf8OrCodePage(bytes);
+  }
+  if (known == Charset::Windows1252) return {Reading::AsCodePage, 0, {}};
   if (auto text = platform.decodeCharset(bytes, encoding)) return {Reading::Decoded, 0, repairUtf8(*text)};
   return utf8OrCodePage(bytes);
 }

@@ -19,12 +19,13 @@ TEST(ReplyText, DeclaredCharsetIsFoundAmongOtherParameters) {
 
 TEST(ReplyText, DeclaredCharsetWinsOverTheByteOrderMark) {
   test::FakePlatform platform;
-  // ISO-8859-1 is read as the code page, so 0x80 is the euro sign.
-  EXPECT_EQ(decodeReplyText(platform, "\x80", "text/xml; charset=iso-8859-1"), "\xE2\x82\xAC");
+  // ISO-8859-1 under any of its names is read as the code page, so 0x80 is the euro sign.
+  for (const std::string label : {"iso-8859-1", "latin1", "cp819", "iso_8859-1:1987"})
+    EXPECT_EQ(decodeReplyText(platform, "\x80", "text/xml; charset=" + label), "\xE2\x82\xAC") << label;
   EXPECT_EQ(decodeReplyText(platform, "\xEF\xBB\xBFx", "text/xml; charset=utf-8"), "x");
   EXPECT_EQ(decodeReplyText(platform, "\xEF\xBB\xBFx", ""), "x");
   EXPECT_EQ(decodeReplyText(platform, std::string("\xFE\xFF\0A\0\xE9", 6), ""), "A\xC3\xA9");
-  EXPECT_EQ(decodeReplyText(platform, std::string("A\0", 2), "text/plain; charset=utf-16le"), "A");
+  EXPECT_EQ(decodeReplyText(platform, std::string("A\0", 2), "text/plain; charset=utf-16"), "A");
   // Cut-off and impossible sequences in a declared character set are replaced, not fatal.
   EXPECT_EQ(decodeReplyText(platform, std::string("A\0B", 3), "text/plain; charset=utf-16le"), "A\xEF\xBF\xBD");
 }
