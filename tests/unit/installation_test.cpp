@@ -40,19 +40,6 @@ TEST(Startup, NoInstallationLeavesTheControlUnconfigured) {
   EXPECT_EQ(c.get_DataPath(), "\\0");
 }
 
-TEST(Startup, OneInstallationIsChosenAtOnce) {
-  FakePlatform platform;
-  platform.addInstallation(kIdA, "ACME", "12", "4711", "True", "C:\\Data");
-  Watched w(platform);
-  XMLLoad& c = *w.control;
-  EXPECT_FALSE(c.startupError());
-  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "CompanyID", "Location", "DataPath",
-                            "InvoicePreprint", "DataPath"}));
-  EXPECT_EQ(c.get_CompanyID(), "ACME");
-  EXPECT_TRUE(c.get_InvoicePreprint());
-  EXPECT_EQ(c.get_DataPath(), "C:\\Data\\12");
-}
-
 TEST(Startup, TwoInstallationsWaitForTheHostsChoice) {
   FakePlatform platform;
   platform.addInstallation(kIdB, "B", "2", "2", "0", "C:\\B");
@@ -109,8 +96,6 @@ TEST(ChooseInstall, ConvertsEachSettingAndReportsItsError) {
     EXPECT_EQ(chooseWith("7", text), 0);
     EXPECT_EQ(c.get_InvoicePreprint(), value) << text;
   }
-  EXPECT_EQ(chooseWith(" 7 ", "0"), 0);
-  EXPECT_EQ(c.get_Location(), 7);
   EXPECT_EQ(chooseWith("6.5", "0"), 0);
   EXPECT_EQ(c.get_Location(), 6);
   EXPECT_EQ(chooseWith("40000", "0"), kOverflow);
