@@ -129,17 +129,10 @@ TEST(ChooseInstall, DataPathComesFinallyFromTheKeyNamedByTheArgument) {
   EXPECT_EQ(c.get_DataPath(), "D:\\FromCompany\\12");
 }
 
-TEST(Properties, WritesNotifyEvenWhenUnchangedButServerBaseNeverDoes) {
+TEST(Properties, ServerBaseIsTrimmedOfSpacesAndNeverNotifies) {
   FakePlatform platform;
   Watched w(platform);
   XMLLoad& c = *w.control;
-  w.names.clear();
-  c.put_Configured("False");
-  c.put_Configured("False");
-  c.put_ErrorNumber(0);
-  c.put_ErrorDesc("");
-  EXPECT_EQ(w.names, (Names{"Configured", "Configured", "ErrorNumber", "ErrorDesc"}));
-
   w.names.clear();
   c.put_ServerBase("  http://host:1/app  ");
   EXPECT_EQ(c.get_ServerBase(), "http://host:1/app/");

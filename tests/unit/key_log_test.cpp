@@ -3,9 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 
 #include "control/xmlload.h"
@@ -39,7 +36,6 @@ TEST(GetKey, NumbersFromOneRecordsEachKeyAndNeedsTheDataDirectory) {
   EXPECT_EQ(w.root.read(kLog), "<xml><logEvent TempKey=\"1\"/></xml>");
   EXPECT_EQ(w.control.getKey(), "0-0-2");
   EXPECT_EQ(w.root.read(kLog), "<xml><logEvent TempKey=\"1\"/><logEvent TempKey=\"2\"/></xml>");
-  EXPECT_FALSE(w.root.exists(kDamaged));
 
   // The running number belongs to the data directory, whatever the location; a
   // negative location keeps its sign.
@@ -53,7 +49,7 @@ TEST(GetKey, NumbersFromOneRecordsEachKeyAndNeedsTheDataDirectory) {
   EXPECT_FALSE(w.root.exists("drive_c/Data/77"));
 }
 
-TEST(GetKey, ContinuesFromTheFirstAttributeOfTheLastEntryOnly) {
+TEST(GetKey, ContinuesFromTheFirstAttributeOfTheLastEntryOnlyAndRestartsADamagedLog) {
   KeyWorld w;
   // Earlier entries are kept as they are, a Windows-1252 byte and a character
   // reference for a character outside the page included.
@@ -69,10 +65,8 @@ TEST(GetKey, ContinuesFromTheFirstAttributeOfTheLastEntryOnly) {
 
   w.root.write(kLog, "<xml><logEvent Other=\"9\" TempKey=\"100\"/></xml>");
   EXPECT_EQ(w.control.getKey(), "0-0-10");
-}
 
-TEST(GetKey, UnusableLastEntryFailsAndLeavesTheLogAlone) {
-  KeyWorld w;
+  // A last entry that gives no next number fails and leaves the log alone.
   const std::pair<const char*, std::int32_t> cases[] = {
       {"<xml><logEvent TempKey=\"32767\"/></xml>", kOverflow},
       {"<xml><logEvent TempKey=\"40000\"/></xml>", kOverflow},
@@ -89,10 +83,8 @@ TEST(GetKey, UnusableLastEntryFailsAndLeavesTheLogAlone) {
     EXPECT_EQ(w.root.read(kLog), log);
   }
   EXPECT_FALSE(w.root.exists(kDamaged));
-}
 
-TEST(GetKey, DamagedLogRestartsAtOneAndIsKeptAside) {
-  KeyWorld w;
+  // A damaged log restarts at one and is kept aside.
   const std::string damaged = "<xml><logEvent TempKey=\"811\"/><logEv";
   w.root.write(kLog, damaged);
   EXPECT_EQ(w.control.getKey(), "0-0-1");
@@ -106,43 +98,32 @@ TEST(GetKey, DamagedLogRestartsAtOneAndIsKeptAside) {
   EXPECT_EQ(w.root.read(kDamaged), damaged);
 }
 
-// Runs in a child process: 200 keys, one a line, into the file; exit status 0 on success.
-[[noreturn]] void issueKeysInChild(const std::string& rootPath, const std::string& outPath) {
-  int status = 0;
-  try {
-    PosixPlatform platform(rootPath, [](const std::string&) {});
-    XMLLoad control(platform);
-    control.put_DataPath("C:\\Data\\12");
-    std::ofstream out(outPath);
-    for (int i = 0; i < 200; ++i) out << control.getKey() << '\n';
-    if (!out) status = 2;
-  } catch (...) {
-    status = 1;
-  }
-  ::_exit(status);
-}
-
+// Every key is one more than the log's last entry, so a key issued twice loses
+// an entry: 400 keys from two processes must end the log at 400.
 TEST(GetKey, TwoProcessesNeverIssueTheSameKey) {
   test::TempRoot root;
   root.makeFolder("drive_c/Data/12");  // no log folder yet: both may race to create it
-  pid_t children[2];
-  for (int k = 0; k < 2; ++k) {
-    children[k] = ::fork();
-    ASSERT_GE(children[k], 0);
-    if (children[k] == 0) issueKeysInChild(root.path(), root.at("keys" + std::to_string(k)));
+  const auto issueKeys = [&root] {
+    PosixPlatform platform(root.path(), [](const std::string&) {});
+    XMLLoad control(platform);
+    control.put_DataPath("C:\\Data\\12");
+    for (int i = 0; i < 200; ++i) control.getKey();
+  };
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      issueKeys();
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
   }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  std::set<std::string> keys;
-  for (int k = 0; k < 2; ++k) {
-    std::istringstream lines(root.read("keys" + std::to_string(k)));
-    for (std::string line; std::getline(lines, line);) keys.insert(line);
-  }
-  EXPECT_EQ(keys.size(), 400u);
-  EXPECT_NE(root.read(kLog).find("<logEvent TempKey=\"400\"/></xml>"), std::string::npos);
+  EXPECT_NO_THROW(issueKeys());
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(root.read(kLog).find("<logEvent TempKey=\"399\"/><logEvent TempKey=\"400\"/></xml>"), std::string::npos);
 }
 
 }  // namespace

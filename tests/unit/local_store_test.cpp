@@ -126,7 +126,7 @@ TEST(SaveLocal, NameLeadingOutOfSavedFilesIsRefusedBeforeAnythingIsCreated) {
   }
 }
 
-TEST(GetXSL, ReturnsTheParsedDocumentOfASavedFile) {
+TEST(GetXSL, ReturnsTheParsedDocumentOfASavedFileOrEmptyText) {
   StoreWorld w;
   w.control.SaveLocal("<xsl:stylesheet  a='\xC3\xA9'>\n  <x/>\n</xsl:stylesheet>", "style\\x.xsl");
   EXPECT_TRUE(w.root.exists(StoreWorld::at("SavedFiles/style/x.xsl")));
@@ -139,10 +139,8 @@ TEST(GetXSL, ReturnsTheParsedDocumentOfASavedFile) {
   w.control.put_DataPath("C:\\Data\\12\\");
   EXPECT_EQ(w.control.GetXSL(Variant(std::string("style\\x.xsl"))),
             "<xsl:stylesheet a=\"\xC3\xA9\"><x/></xsl:stylesheet>");
-}
 
-TEST(GetXSL, MissingMalformedOrFolderNamesGiveEmptyText) {
-  StoreWorld w;
+  // Missing, malformed or folder names give empty text.
   w.control.SaveLocal("<xml><open></xml>", "bad.xml");
   w.control.SaveLocal("not xml at all", "text.xml");
   // Null and Empty add nothing, so the path names the folder itself.
@@ -152,7 +150,7 @@ TEST(GetXSL, MissingMalformedOrFolderNamesGiveEmptyText) {
   }
 }
 
-TEST(DeleteLocalData, RemovesOnlyTheFilesDirectlyInTheDataDirectory) {
+TEST(DeleteLocalData, RemovesOnlyTheFilesDirectlyInTheDataDirectoryAndCreatesItOneLevelDeep) {
   StoreWorld w;
   const char* const kept[] = {"SavedFiles/t1.xml", "SavedFiles/style/s.xsl", "log/log.xml", "other/deep/f.txt"};
   for (const char* name : kept) w.root.write(StoreWorld::at(name), name);
@@ -162,10 +160,8 @@ TEST(DeleteLocalData, RemovesOnlyTheFilesDirectlyInTheDataDirectory) {
   EXPECT_FALSE(w.root.exists(StoreWorld::at("Items.xml")));
   EXPECT_FALSE(w.root.exists(StoreWorld::at("customers.xml")));
   for (const char* name : kept) EXPECT_EQ(w.root.read(StoreWorld::at(name)), name);
-}
 
-TEST(DeleteLocalData, CreatesAMissingDataDirectoryOneLevelOnly) {
-  StoreWorld w;
+  // A missing data directory is created, one level only.
   w.control.put_DataPath("C:\\Data\\13");
   w.control.DeleteLocalData();
   EXPECT_TRUE(w.root.exists("drive_c/Data/13"));
