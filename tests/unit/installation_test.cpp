@@ -30,7 +30,7 @@ struct Watched {
   std::unique_ptr<XMLLoad> control;
 };
 
-TEST(Startup, NoInstallationLeavesTheControlUnconfigured) {
+TEST(Startup, NoInstallationLeavesTheControlUnconfiguredAndServerBaseNeverNotifies) {
   FakePlatform platform;
   Watched w(platform);
   XMLLoad& c = *w.control;
@@ -38,6 +38,16 @@ TEST(Startup, NoInstallationLeavesTheControlUnconfigured) {
   EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "Location", "DataPath"}));
   EXPECT_EQ(c.get_Configured(), "False");
   EXPECT_EQ(c.get_DataPath(), "\\0");
+
+  // ServerBase is trimmed of spaces and never notifies.
+  w.names.clear();
+  c.put_ServerBase("  http://host:1/app  ");
+  EXPECT_EQ(c.get_ServerBase(), "http://host:1/app/");
+  c.put_ServerBase("   ");
+  EXPECT_EQ(c.get_ServerBase(), "/");
+  c.put_ServerBase("\thttp://h\t");  // only spaces are trimmed
+  EXPECT_EQ(c.get_ServerBase(), "\thttp://h\t/");
+  EXPECT_TRUE(w.names.empty());
 }
 
 TEST(Startup, TwoInstallationsWaitForTheHostsChoice) {
@@ -127,20 +137,6 @@ TEST(ChooseInstall, DataPathComesFinallyFromTheKeyNamedByTheArgument) {
   c.put_Location(12);
   EXPECT_EQ(w.names, (Names{"Location", "DataPath", "Location", "DataPath"}));
   EXPECT_EQ(c.get_DataPath(), "D:\\FromCompany\\12");
-}
-
-TEST(Properties, ServerBaseIsTrimmedOfSpacesAndNeverNotifies) {
-  FakePlatform platform;
-  Watched w(platform);
-  XMLLoad& c = *w.control;
-  w.names.clear();
-  c.put_ServerBase("  http://host:1/app  ");
-  EXPECT_EQ(c.get_ServerBase(), "http://host:1/app/");
-  c.put_ServerBase("   ");
-  EXPECT_EQ(c.get_ServerBase(), "/");
-  c.put_ServerBase("\thttp://h\t");  // only spaces are trimmed
-  EXPECT_EQ(c.get_ServerBase(), "\thttp://h\t/");
-  EXPECT_TRUE(w.names.empty());
 }
 
 TEST(Startup, AnyFailedRegistryReadEndsCleanly) {

@@ -18,7 +18,7 @@ const std::string kNotFound(kKeyNotFoundText);
 // A 38-character installation identifier that sorts by its letter.
 std::string installId(char letter) { return "{" + std::string(36, letter) + "}"; }
 
-TEST(GetInstallList, ListsIdentifiersInEnumerationOrderJoinedBySemicolons) {
+TEST(GetInstallList, ListsIdentifiersInEnumerationOrderUntilANameTooLongForTheBuffer) {
   FakePlatform platform;
   EXPECT_EQ(GetInstallList(platform), "");  // no settings root at all
   platform.addRegistryKey(kRoot);
@@ -29,14 +29,13 @@ TEST(GetInstallList, ListsIdentifiersInEnumerationOrderJoinedBySemicolons) {
   platform.addRegistryKey(kRoot + installId('c'));
   platform.addRegistryKey(kRoot + installId('A'));
   EXPECT_EQ(GetInstallList(platform), installId('A') + ";" + installId('B') + ";" + installId('c'));
-}
 
-TEST(GetInstallList, NameTooLongForTheBufferEndsTheEnumeration) {
-  FakePlatform platform;
-  platform.addRegistryKey(kRoot + installId('A'));
-  platform.addRegistryKey(kRoot + "{" + std::string(37, 'B') + "}");  // 39 characters
-  platform.addRegistryKey(kRoot + installId('C'));
-  EXPECT_EQ(GetInstallList(platform), installId('A'));
+  // A name too long for the buffer ends the enumeration.
+  FakePlatform longName;
+  longName.addRegistryKey(kRoot + installId('A'));
+  longName.addRegistryKey(kRoot + "{" + std::string(37, 'B') + "}");  // 39 characters
+  longName.addRegistryKey(kRoot + installId('C'));
+  EXPECT_EQ(GetInstallList(longName), installId('A'));
 
   // Shorter names come out at their own length, with nothing left over from a
   // longer name read before them.

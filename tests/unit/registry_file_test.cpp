@@ -100,7 +100,7 @@ TEST(RegistryFile, Regedit4IsReadAsWindows1252AndUtf8AsVersion5) {
   }
 }
 
-TEST(RegistryFile, UnreadableLinesAreSkippedWithTheirLineNumbers) {
+TEST(RegistryFile, UnreadableLinesAreSkippedWithTheirLineNumbersAndGarbageGivesNothing) {
   const auto r = parseRegistryFile(
       "Windows Registry Editor Version 5.00\n"    // 1
       "\"early\"=\"x\"\n"                          // 2 value before any key
@@ -129,9 +129,8 @@ TEST(RegistryFile, UnreadableLinesAreSkippedWithTheirLineNumbers) {
   EXPECT_EQ(valueData(r, "A", "after"), "<no value>");
   EXPECT_FALSE(r.tree.find("B"));
   EXPECT_EQ(r.tree.root().subkeyNames(), std::vector<std::string>{"A"});
-}
 
-TEST(RegistryFile, GarbageGivesAnEmptyTree) {
+  // Garbage gives an empty tree.
   EXPECT_TRUE(parseRegistryFile("").tree.root().subkeys().empty());
   // A key deeper than Windows allows is refused with a warning, not built (its
   // destruction would recurse once per level).
