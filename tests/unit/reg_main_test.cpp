@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "settings/reg_main.h"
 #include "support/fake_platform.h"
 
@@ -16,7 +18,7 @@ const std::string kNotFound(kKeyNotFoundText);
 // A 38-character installation identifier that sorts by its letter.
 std::string installId(char letter) { return "{" + std::string(36, letter) + "}"; }
 
-TEST(GetInstallList, ListsIdentifiersInEnumerationOrderJoinedBySemicolons) {
+TEST(GetInstallList, ListsIdentifiersInEnumerationOrderUntilANameTooLongForTheBuffer) {
   FakePlatform platform;
   EXPECT_EQ(GetInstallList(platform), "");  // no settings root at all
   platform.addRegistryKey(kRoot);
@@ -27,14 +29,13 @@ TEST(GetInstallList, ListsIdentifiersInEnumerationOrderJoinedBySemicolons) {
   platform.addRegistryKey(kRoot + installId('c'));
   platform.addRegistryKey(kRoot + installId('A'));
   EXPECT_EQ(GetInstallList(platform), installId('A') + ";" + installId('B') + ";" + installId('c'));
-}
 
-TEST(GetInstallList, NameTooLongForTheBufferEndsTheEnumeration) {
-  FakePlatform platform;
-  platform.addRegistryKey(kRoot + installId('A'));
-  platform.addRegistryKey(kRoot + "{" + std::string(37, 'B') + "}");  // 39 characters
-  platform.addRegistryKey(kRoot + installId('C'));
-  EXPECT_EQ(GetInstallList(platform), installId('A'));
+  // A name too long for the buffer ends the enumeration.
+  FakePlatform longName;
+  longName.addRegistryKey(kRoot + installId('A'));
+  longName.addRegistryKey(kRoot + "{" + std::string(37, 'B') + "}");  // 39 characters
+  longName.addRegistryKey(kRoot + installId('C'));
+  EXPECT_EQ(GetInstallList(longName), installId('A'));
 
   // Shorter names come out at their own length, with nothing left over from a
   // longer name read before them.
@@ -83,31 +84,25 @@ TEST(GetRegKey, EmptyBasePathBecomesTheSettingsRootInTheCallersVariable) {
 TEST(GetRegValue, ConvertsByValueTypeAndReportsEveryFailureAsText) {
   FakePlatform platform;
   const std::string key = "SOFTWARE\\Maker\\Client";
-  platform.setRegistryString(key, "Inbox", "C:\\Inbox \xC3\xA9");
-  platform.setRegistryDword(key, "Seven", 7);
-  platform.setRegistryDword(key, "AllOnes", 0xFFFFFFFF);
-  platform.setRegistryDword(key, "High", 0x80000000);
-  platform.setRegistryValue(key, "Bin", {kRegBinary, "a\0b"s});
-  platform.setRegistryValue(key, "ZeroBytes", {kRegSz, ""});
-  platform.setRegistryValue(key, "LoneNul", {kRegSz, "\0"s});
-  platform.setRegistryValue(key, "Expand", {kRegExpandSz, "%TEMP%\0"s});
-  platform.setRegistryValue(key, "Multi", {kRegMultiSz, "a\0\0"s});
-  platform.setRegistryValue(key, "EmptyMulti", {kRegMultiSz, ""});
-  platform.setRegistryString(key, "Long", std::string(300, 'p'));
-
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "Inbox"), "C:\\Inbox \xC3\xA9");
+  const std::tuple<const char*, RegistryValue, std::string> cases[] = {
+      {"Inbox", {kRegSz, "C:\\Inbox \xE9\0"s}, "C:\\Inbox \xC3\xA9"},
+      {"Seven", {kRegDword, "\x07\0\0\0"s}, "7"},
+      {"AllOnes", {kRegDword, "\xFF\xFF\xFF\xFF"s}, "-1"},
+      {"High", {kRegDword, "\0\0\0\x80"s}, "-2147483648"},
+      {"Bin", {kRegBinary, "a\0b"s}, "a\0b"s},
+      {"ZeroBytes", {kRegSz, ""}, kNotFound},
+      {"LoneNul", {kRegSz, "\0"s}, ""},
+      {"Expand", {kRegExpandSz, "%TEMP%\0"s}, kNotFound},
+      {"Multi", {kRegMultiSz, "a\0\0"s}, kNotFound},
+      {"EmptyMulti", {kRegMultiSz, ""}, ""},
+      // Longer than the 255-byte buffer: read whole, never cut or overrun.
+      {"Long", {kRegSz, std::string(300, 'p') + '\0'}, std::string(300, 'p')},
+  };
+  for (const auto& [name, value, expected] : cases) {
+    platform.setRegistryValue(key, name, value);
+    EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, name), expected) << name;
+  }
   EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "inbox"), "C:\\Inbox \xC3\xA9");
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "Seven"), "7");
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "AllOnes"), "-1");
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "High"), "-2147483648");
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "Bin"), "a\0b"s);
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "ZeroBytes"), kNotFound);
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "LoneNul"), "");
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "Expand"), kNotFound);
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "Multi"), kNotFound);
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "EmptyMulti"), "");
-  // Longer than the 255-byte buffer: read whole, never cut or overrun.
-  EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "Long"), std::string(300, 'p'));
   EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key, "Missing"), kNotFound);
   EXPECT_EQ(GetRegValue(platform, kHkeyLocalMachine, key + "\\Missing", "Inbox"), kNotFound);
   EXPECT_EQ(GetRegValue(platform, 0x80000001u, key, "Inbox"), kNotFound);  // another root
