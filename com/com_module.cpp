@@ -20,23 +20,21 @@ std::wstring modulePath() {
   }
 }
 
-ITypeLib* typeLibrary() {
-  // Loaded once; oleaut32's type libraries may be used from any thread.
-  static ITypeLib* library = [] {
-    ITypeLib* lib = nullptr;
-    if (FAILED(::LoadTypeLibEx(modulePath().c_str(), REGKIND_NONE, &lib))) lib = nullptr;
-    return lib;
+ComPtr<ITypeLib> typeLibrary() {
+  // Loaded once and kept for the process's life (never given back: at exit
+  // oleaut32 may be gone); its type libraries may be used from any thread.
+  static ITypeLib* const library = [] {
+    ComPtr<ITypeLib> lib;
+    if (FAILED(::LoadTypeLibEx(modulePath().c_str(), REGKIND_NONE, lib.put()))) lib.reset();
+    return lib.detach();
   }();
-  if (library) library->AddRef();
-  return library;
+  return ComPtr<ITypeLib>(library);
 }
 
-ITypeInfo* typeInfoOf(REFGUID guid) {
-  ITypeLib* lib = typeLibrary();
-  if (!lib) return nullptr;
-  ITypeInfo* info = nullptr;
-  if (FAILED(lib->GetTypeInfoOfGuid(guid, &info))) info = nullptr;
-  lib->Release();
+ComPtr<ITypeInfo> typeInfoOf(REFGUID guid) {
+  const ComPtr<ITypeLib> lib = typeLibrary();
+  ComPtr<ITypeInfo> info;
+  if (lib && FAILED(lib->GetTypeInfoOfGuid(guid, info.put()))) info.reset();
   return info;
 }
 

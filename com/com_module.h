@@ -9,6 +9,8 @@
 #include <atomic>
 #include <string>
 
+#include "com/com_ptr.h"
+
 namespace qmx::com {
 
 inline constexpr const wchar_t* kProgId = L"QMXProdActiveX.XMLLoad";
@@ -21,11 +23,10 @@ extern std::atomic<long> serverLocks;
 // The DLL's full path. Empty when it cannot be told.
 std::wstring modulePath();
 
-// The type library embedded in the DLL (AddRef'd for the caller); nullptr when
-// it cannot be loaded.
-ITypeLib* typeLibrary();
+// The type library embedded in the DLL; null when it cannot be loaded.
+ComPtr<ITypeLib> typeLibrary();
 
-// The type information of a GUID in that library (AddRef'd); nullptr when none.
-ITypeInfo* typeInfoOf(REFGUID guid);
+// The type information of a GUID in that library; null when none.
+ComPtr<ITypeInfo> typeInfoOf(REFGUID guid);
 
 }  // namespace qmx::com

@@ -96,9 +96,8 @@ STDAPI DllRegisterServer() {
       !setClassValue(classKey + L"\\Version", nullptr, L"1.0") ||
       !setClassValue(progId, nullptr, L"XMLLoad") || !setClassValue(progId + L"\\CLSID", nullptr, clsid))
     return SELFREG_E_CLASS;
-  ITypeLib* lib = nullptr;
-  if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &lib))) return SELFREG_E_TYPELIB;
-  lib->Release();
+  ComPtr<ITypeLib> lib;
+  if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, lib.put()))) return SELFREG_E_TYPELIB;
   return S_OK;
 }
 

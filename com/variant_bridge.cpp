@@ -22,12 +22,11 @@ struct ScopedVariant {
 constexpr IID kIidXmlDomDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 
 // The document as an MSXML 6 document, loaded from its XML text.
-IDispatch* msxmlDocumentOf(const XmlDocument& doc) {
+ComPtr<IDispatch> msxmlDocumentOf(const XmlDocument& doc) {
   CLSID clsid;
-  IXMLDOMDocument* msxml = nullptr;
+  ComPtr<IXMLDOMDocument> msxml;
   if (FAILED(::CLSIDFromProgID(L"Msxml2.DOMDocument.6.0", &clsid)) ||
-      FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
-                                reinterpret_cast<void**>(&msxml))))
+      FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, msxml.putVoid())))
     throw AutomationError(kObjectNotSet, "MSXML 6.0 is not available to hold the document");
   msxml->put_async(VARIANT_FALSE);
   BSTR text = toBstr(xmlText(*doc));
@@ -35,10 +34,8 @@ IDispatch* msxmlDocumentOf(const XmlDocument& doc) {
   const HRESULT hr = text ? msxml->loadXML(text, &loaded) : E_OUTOFMEMORY;
   ::SysFreeString(text);
   // An empty document (a reply that was not XML) loads as an empty MSXML one.
-  if (FAILED(hr) || (!loaded && doc->first_child())) {
-    msxml->Release();
+  if (FAILED(hr) || (!loaded && doc->first_child()))
     throw AutomationError(kObjectNotSet, "MSXML 6.0 did not take the document");
-  }
   // MSXML 6 selects by XPath, where a prefix must be declared to the document
   // first: the root's own declarations are, so that pages written for MSXML 3
   // ("//z:row") keep working.
@@ -50,19 +47,15 @@ IDispatch* msxmlDocumentOf(const XmlDocument& doc) {
     const char quote = value.find('\'') == std::string::npos ? '\'' : '"';
     namespaces += (namespaces.empty() ? "" : " ") + name + "=" + quote + value + quote;
   }
-  IXMLDOMDocument2* msxml2 = nullptr;
-  if (!namespaces.empty() &&
-      SUCCEEDED(msxml->QueryInterface(kIidXmlDomDocument2, reinterpret_cast<void**>(&msxml2)))) {
-    VARIANT v;
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = toBstr(namespaces);
-    msxml2->setProperty(const_cast<BSTR>(L"SelectionNamespaces"), v);
-    ::VariantClear(&v);
-    msxml2->Release();
+  ComPtr<IXMLDOMDocument2> msxml2;
+  if (!namespaces.empty() && SUCCEEDED(msxml->QueryInterface(kIidXmlDomDocument2, msxml2.putVoid()))) {
+    ScopedVariant v;
+    V_VT(&v.v) = VT_BSTR;
+    V_BSTR(&v.v) = toBstr(namespaces);
+    msxml2->setProperty(const_cast<BSTR>(L"SelectionNamespaces"), v.v);
   }
-  IDispatch* out = nullptr;
-  msxml->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&out));
-  msxml->Release();
+  ComPtr<IDispatch> out;
+  msxml->QueryInterface(IID_IDispatch, out.putVoid());
   return out;
 }
 
@@ -141,8 +134,11 @@ void toVariant(const Variant& value, VARIANT* out) {
       V_BSTR(out) = b;
     }
     void operator()(const XmlDocument& doc) const {
+      // Made before the type is set: a failure leaves *out empty, not a
+      // dispatch pointer that a later VariantClear would release.
+      IDispatch* made = doc ? msxmlDocumentOf(doc).detach() : nullptr;
       V_VT(out) = VT_DISPATCH;
-      V_DISPATCH(out) = doc ? msxmlDocumentOf(doc) : nullptr;
+      V_DISPATCH(out) = made;
     }
   };
   std::visit(Visitor{out}, value);

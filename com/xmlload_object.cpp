@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com/com_module.h"
+#include "com/com_ptr.h"
 #include "com/qmxprodax_idl.h"
 #include "com/variant_bridge.h"
 #include "control/dispatch.h"
@@ -22,10 +23,6 @@ namespace {
 class ConnectionPoint final : public IConnectionPoint {
  public:
   ConnectionPoint(IConnectionPointContainer* owner, REFIID iid) : owner_(owner), iid_(iid) {}
-  ~ConnectionPoint() {
-    for (IUnknown* sink : sinks_)
-      if (sink) sink->Release();
-  }
 
   // The container owns the points; their references are the container's.
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
@@ -54,25 +51,28 @@ class ConnectionPoint final : public IConnectionPoint {
   }
   STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
     if (!sink || !cookie) return E_POINTER;
-    IUnknown* typed = nullptr;
-    if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&typed)))) return CONNECT_E_CANNOTCONNECT;
+    ComPtr<IUnknown> typed;
+    if (FAILED(sink->QueryInterface(iid_, typed.putVoid()))) return CONNECT_E_CANNOTCONNECT;
     // Cookies are slot numbers + 1; a freed slot is reused.
     for (std::size_t i = 0; i < sinks_.size(); ++i) {
       if (!sinks_[i]) {
-        sinks_[i] = typed;
+        sinks_[i] = std::move(typed);
         *cookie = static_cast<DWORD>(i + 1);
         return S_OK;
       }
     }
-    sinks_.push_back(typed);
+    try {
+      sinks_.push_back(std::move(typed));
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
     *cookie = static_cast<DWORD>(sinks_.size());
     return S_OK;
   }
   STDMETHODIMP Unadvise(DWORD cookie) override {
     if (cookie == 0 || cookie > sinks_.size() || !sinks_[cookie - 1]) return CONNECT_E_NOCONNECTION;
-    IUnknown* sink = sinks_[cookie - 1];
-    sinks_[cookie - 1] = nullptr;
-    sink->Release();
+    // The slot is free before the sink hears its last Release.
+    const ComPtr<IUnknown> sink = std::move(sinks_[cookie - 1]);
     return S_OK;
   }
   STDMETHODIMP EnumConnections(IEnumConnections** out) override {
@@ -84,28 +84,21 @@ class ConnectionPoint final : public IConnectionPoint {
   // another while being told, so each is held across its call.
   void propertyChanged(DISPID dispid) {
     for (std::size_t i = 0; i < sinks_.size(); ++i) {
-      IUnknown* sink = sinks_[i];
-      if (!sink) continue;
-      sink->AddRef();
-      static_cast<IPropertyNotifySink*>(sink)->OnChanged(dispid);
-      sink->Release();
+      const ComPtr<IUnknown> sink = sinks_[i];
+      if (sink) static_cast<IPropertyNotifySink*>(sink.get())->OnChanged(dispid);
     }
   }
 
  private:
   IConnectionPointContainer* owner_;
   IID iid_;
-  std::vector<IUnknown*> sinks_;
+  std::vector<ComPtr<IUnknown>> sinks_;
 };
 
 class PointEnumerator final : public IEnumConnectionPoints {
  public:
-  PointEnumerator(std::vector<IConnectionPoint*> points, std::size_t at = 0) : points_(std::move(points)), at_(at) {
-    for (auto* p : points_) p->AddRef();
-  }
-  ~PointEnumerator() {
-    for (auto* p : points_) p->Release();
-  }
+  PointEnumerator(std::vector<ComPtr<IConnectionPoint>> points, std::size_t at = 0)
+      : points_(std::move(points)), at_(at) {}
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IEnumConnectionPoints) {
@@ -126,8 +119,7 @@ class PointEnumerator final : public IEnumConnectionPoints {
     if (!out) return E_POINTER;
     ULONG n = 0;
     while (n < count && at_ < points_.size()) {
-      out[n] = points_[at_++];
-      out[n++]->AddRef();
+      out[n++] = ComPtr<IConnectionPoint>(points_[at_++]).detach();
     }
     if (fetched) *fetched = n;
     return n == count ? S_OK : S_FALSE;
@@ -142,13 +134,18 @@ class PointEnumerator final : public IEnumConnectionPoints {
   }
   STDMETHODIMP Clone(IEnumConnectionPoints** out) override {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) PointEnumerator(points_, at_);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    *out = nullptr;
+    try {
+      *out = new PointEnumerator(points_, at_);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
   }
 
  private:
   ULONG refs_ = 1;
-  std::vector<IConnectionPoint*> points_;
+  std::vector<ComPtr<IConnectionPoint>> points_;
   std::size_t at_;
 };
 
@@ -203,7 +200,7 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
     if (!out) return E_POINTER;
     *out = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    *out = typeInfoOf(DIID__XMLLoad);
+    *out = typeInfoOf(DIID__XMLLoad).detach();
     return *out ? S_OK : TYPE_E_CANTLOADLIBRARY;
   }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
@@ -234,7 +231,7 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
   // IProvideClassInfo2
   STDMETHODIMP GetClassInfo(ITypeInfo** out) override {
     if (!out) return E_POINTER;
-    *out = typeInfoOf(CLSID_XMLLoad);
+    *out = typeInfoOf(CLSID_XMLLoad).detach();
     return *out ? S_OK : TYPE_E_CANTLOADLIBRARY;
   }
   STDMETHODIMP GetGUID(DWORD kind, GUID* out) override {
@@ -247,8 +244,14 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
   // IConnectionPointContainer
   STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) override {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) PointEnumerator({&propertySinks_, &eventSinks_});
-    return *out ? S_OK : E_OUTOFMEMORY;
+    *out = nullptr;
+    try {
+      *out = new PointEnumerator(
+          {ComPtr<IConnectionPoint>(&propertySinks_), ComPtr<IConnectionPoint>(&eventSinks_)});
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
   }
   STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** out) override {
     if (!out) return E_POINTER;
@@ -354,39 +357,34 @@ STDMETHODIMP XMLLoadObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARA
 HRESULT createXMLLoadObject(REFIID riid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  XMLLoadObject* object = new (std::nothrow) XMLLoadObject();
+  const auto object = ComPtr<XMLLoadObject>::attach(new (std::nothrow) XMLLoadObject());
   if (!object) return E_OUTOFMEMORY;
   try {
     object->start();
   } catch (const std::bad_alloc&) {
-    object->Release();
     return E_OUTOFMEMORY;
+  } catch (...) {
+    // Nothing may cross the COM boundary; the object is given back on the way out.
+    return E_UNEXPECTED;
   }
   if (const auto& error = object->control().startupError()) {
     // A control whose start-up failed is not handed out half made: the host
     // learns the error and the installation gets fixed.
     EXCEPINFO info;
     fillException(*error, &info);
-    ICreateErrorInfo* create = nullptr;
-    if (SUCCEEDED(::CreateErrorInfo(&create))) {
+    ComPtr<ICreateErrorInfo> create;
+    ComPtr<IErrorInfo> errorInfo;
+    if (SUCCEEDED(::CreateErrorInfo(create.put()))) {
       create->SetSource(info.bstrSource);
       create->SetDescription(info.bstrDescription);
       create->SetGUID(DIID__XMLLoad);
-      IErrorInfo* errorInfo = nullptr;
-      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&errorInfo)))) {
-        ::SetErrorInfo(0, errorInfo);
-        errorInfo->Release();
-      }
-      create->Release();
+      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, errorInfo.putVoid()))) ::SetErrorInfo(0, errorInfo.get());
     }
     ::SysFreeString(info.bstrSource);
     ::SysFreeString(info.bstrDescription);
-    object->Release();
     return info.scode;
   }
-  const HRESULT hr = object->QueryInterface(riid, out);
-  object->Release();
-  return hr;
+  return object->QueryInterface(riid, out);
 }
 
 }  // namespace qmx::com

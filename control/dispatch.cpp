@@ -77,8 +77,6 @@ bool toBooleanArgument(const Variant& value) {
 
 std::int16_t toIntegerArgument(const Variant& value) { return toWhole<std::int16_t>(value, &textToInteger); }
 
-std::int32_t toLongArgument(const Variant& value) { return toWhole<std::int32_t>(value, &textToLong); }
-
 Variant invokeMember(XMLLoad& control, std::string_view name, std::vector<Variant>& args) {
   const MemberInfo& m = lookUp(name);
   if (m.kind != MemberKind::Method) {

@@ -27,8 +27,6 @@ bool toBooleanArgument(const Variant& value);
 // The value as an Integer argument; fractions rounded half to even. Throws 94 for
 // Null, 13 for what is not a number, 6 when out of range.
 std::int16_t toIntegerArgument(const Variant& value);
-// As toIntegerArgument, for a Long.
-std::int32_t toLongArgument(const Variant& value);
 
 // Calls a method or reads a property; Empty for a method without a result,
 // a null document for Nothing. Trailing optional arguments may be left out. A

@@ -18,7 +18,7 @@ class XMLLoad;
 enum class MemberKind { Method, Property, ReadOnlyProperty };
 
 // Automation types of arguments, property values and results.
-enum class ValueType { None, Text, Boolean, Integer, Long, Variant, XmlDocument };
+enum class ValueType { None, Text, Boolean, Integer, Variant, XmlDocument };
 
 struct ArgumentInfo {
   std::string_view name;

@@ -19,10 +19,11 @@
 namespace qmx {
 namespace {
 
-// HTTPCall's outcome goes to the error properties, each write notified.
-CallOutcome errorProperties(XMLLoad& control) {
-  return {[&control](std::int16_t number) { control.put_ErrorNumber(number); },
-          [&control](const std::string& description) { control.put_ErrorDesc(description); }};
+// What a call produced goes to the error properties, each write notified.
+void recordCall(XMLLoad& control, const CallResult& call) {
+  if (call.replacedErrorNumber) control.put_ErrorNumber(*call.replacedErrorNumber);
+  control.put_ErrorNumber(call.errorNumber);
+  control.put_ErrorDesc(call.errorDesc);
 }
 
 }  // namespace
@@ -58,7 +59,9 @@ std::string XMLLoad::FileEncodeAndDecode(std::string& sInputString, const std::s
 }
 
 XmlDocument XMLLoad::HTTPCall(const std::string& /*sXML: never sent*/, const std::string& sAction) {
-  return httpCall(*connection_, sAction, errorProperties(*this));
+  CallResult call = httpCall(*connection_, platform_, sAction);
+  recordCall(*this, call);
+  return std::move(call.document);
 }
 
 bool XMLLoad::Login(const std::string& sUserName, const std::string& sPassword) {
@@ -85,20 +88,29 @@ bool XMLLoad::Login(const std::string& sUserName, const std::string& sPassword) 
 XmlDocument XMLLoad::XMLLoad_(std::string& sWebService, const std::string& sFile, const std::string& sAction) {
   bOffline = getOffline();
   DataSetRequest request;
+  request.page = sWebService;
   request.dataPath = get_DataPath();
   request.file = sFile;
   request.action = upperAscii(sAction);
   request.authenticated = get_Authenticated();
   request.offline = bOffline;
   request.requester = {lMachineID, get_Location(), get_CompanyID()};
-  return loadDataSet(*connection_, errorProperties(*this), sWebService, request);
+  DataSetLoad load = loadDataSet(*connection_, platform_, request);
+  // Applied in the order the work happened: the address asked for, what
+  // HTTPCall recorded, then the failure that came after.
+  if (load.requestAddress) sWebService = std::move(*load.requestAddress);
+  if (load.recorded) recordCall(*this, *load.recorded);
+  if (load.failure) std::rethrow_exception(load.failure);
+  return std::move(load.document);
 }
 
 void XMLLoad::SaveLocal(const std::string& sTransXML, const std::string& sFile) {
   saveLocal(platform_, get_DataPath(), sTransXML, sFile);
 }
 
-void XMLLoad::BackOnline() { uploadSavedTransactions(*connection_, {get_DataPath(), serverBase_, get_CompanyID()}); }
+void XMLLoad::BackOnline() {
+  uploadSavedTransactions(*connection_, platform_, {get_DataPath(), serverBase_, get_CompanyID()});
+}
 
 std::string XMLLoad::getKey() {
   const std::int16_t number = recordNextRunningNumber(platform_, get_DataPath());

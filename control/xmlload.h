@@ -93,8 +93,6 @@ class XMLLoad {
   using ProgressHandler = std::function<void(std::uint64_t done, std::uint64_t total)>;
   void setProgressHandler(ProgressHandler handler);
 
-  Platform& platform() { return platform_; }
-
  private:
   void notify(const char* propertyName);
   void runStartup();

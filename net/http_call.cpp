@@ -11,42 +11,41 @@
 
 namespace qmx {
 
-XmlDocument httpCall(ServiceConnection& connection, const std::string& sAction, const CallOutcome& outcome) {
+CallResult httpCall(ServiceConnection& connection, Platform& platform, const std::string& sAction) {
+  CallResult result;
   std::int32_t number = 0;
-  std::string description;
   try {
     const std::string address = sAction + "&cucumber=" + kAccessValue;
     // The status code is not looked at: an error page is judged by its envelope.
     const HttpReply reply = connection.send({"POST", address, std::nullopt});
-    XmlDocument document = parseXmlDocument(replyText(connection.platform(), reply));
+    XmlDocument document = parseXmlDocument(replyText(platform, reply));
     const pugi::xml_node status = envelopeStatus(*document);
     if (envelopeStatusText(*document) == kEnvelopeSuccess) {
-      outcome.setErrorNumber(0);
-      outcome.setErrorDesc(std::string());
-      return document;
+      result.document = std::move(document);
+      return result;
     }
-    // The number is recorded before the description is looked for, so a reply
+    // The number is taken before the description is looked for, so a reply
     // without ErrDesc shows its number once before 91 replaces it.
-    outcome.setErrorNumber(envelopeErrorNumber(status));
-    outcome.setErrorDesc(envelopeErrorDescription(status));
-    return nullptr;
+    result.replacedErrorNumber = envelopeErrorNumber(status);
+    result.errorDesc = envelopeErrorDescription(status);
+    result.errorNumber = *result.replacedErrorNumber;
+    result.replacedErrorNumber.reset();
+    return result;
   } catch (const AutomationError& e) {
     number = e.number();
-    description = e.description();
+    result.errorDesc = e.description();
   } catch (const std::bad_alloc&) {
     number = 7;
-    description = "Out of memory";
+    result.errorDesc = "Out of memory";
   } catch (const std::exception& e) {
     number = kInvalidProcedureCall;
-    description = e.what();
+    result.errorDesc = e.what();
   }
   // Transport numbers are small negatives and fit; anything wider is pinned to
   // the nearest Integer so that it still reads as a failure of the same sign.
-  const auto recorded = static_cast<std::int16_t>(std::clamp<std::int32_t>(
+  result.errorNumber = static_cast<std::int16_t>(std::clamp<std::int32_t>(
       number, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
-  outcome.setErrorNumber(recorded);
-  outcome.setErrorDesc(description);
-  return nullptr;
+  return result;
 }
 
 }  // namespace qmx

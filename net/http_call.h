@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 
 #include "base/xml_text.h"
@@ -11,17 +11,21 @@
 
 namespace qmx {
 
-// Where a call records its outcome, in the order the host is told of it.
-struct CallOutcome {
-  std::function<void(std::int16_t number)> setErrorNumber;
-  std::function<void(const std::string& description)> setErrorDesc;
+// What a call produced, for the control to record: the reply document when its
+// status is "Success" (number 0 and empty text), else nullptr with the failure's
+// number and text.
+struct CallResult {
+  XmlDocument document;
+  std::int16_t errorNumber = 0;
+  std::string errorDesc;
+  // The envelope's number when its description then could not be read: the
+  // control shows it once before errorNumber replaces it.
+  std::optional<std::int16_t> replacedErrorNumber;
 };
 
-// Posts nothing to sAction with the access value appended and returns the reply
-// document when its status is "Success" (number 0 and empty text recorded), else
-// nullptr with the failure's number and text recorded: the envelope's, or the
-// error that kept the reply from being read (transport failures as negative
-// numbers). Never throws an AutomationError.
-XmlDocument httpCall(ServiceConnection& connection, const std::string& sAction, const CallOutcome& outcome);
+// Posts nothing to sAction with the access value appended. A failure is the
+// envelope's, or the error that kept the reply from being read (transport
+// failures as negative numbers). Never throws an AutomationError.
+CallResult httpCall(ServiceConnection& connection, Platform& platform, const std::string& sAction);
 
 }  // namespace qmx

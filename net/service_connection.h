@@ -20,8 +20,6 @@ class ServiceConnection {
   ServiceConnection(const ServiceConnection&) = delete;
   ServiceConnection& operator=(const ServiceConnection&) = delete;
 
-  Platform& platform() { return platform_; }
-
   // Sends the request on the session. Throws as HttpSession::send.
   HttpReply send(const HttpRequest& request);
 

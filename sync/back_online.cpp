@@ -12,8 +12,7 @@
 
 namespace qmx {
 
-void uploadSavedTransactions(ServiceConnection& connection, const UploadTarget& target) {
-  Platform& platform = connection.platform();
+void uploadSavedTransactions(ServiceConnection& connection, Platform& platform, const UploadTarget& target) {
   const std::string savedFiles = savedFilesFolder(target.dataPath);
   if (!platform.folderExists(savedFiles)) createFolderLevel(platform, savedFiles);
   // One run at a time per folder: another process's run would post the same

@@ -20,6 +20,6 @@ struct UploadTarget {
 // failure is thrown (91/94 for a file that is not a transaction, the platform's
 // errors); after it, the user is shown "Error Updating Offline Files - N" and the
 // rest waits for the next call. A file is never deleted before its confirmation.
-void uploadSavedTransactions(ServiceConnection& connection, const UploadTarget& target);
+void uploadSavedTransactions(ServiceConnection& connection, Platform& platform, const UploadTarget& target);
 
 }  // namespace qmx

@@ -6,51 +6,66 @@
 
 namespace qmx {
 
-XmlDocument refreshCachedData(ServiceConnection& connection, std::string& sWebService,
-                              const DataSetRequest& request) {
-  Platform& platform = connection.platform();
-  const std::string path = cachedDataFilePath(request.dataPath, request.file);
-  // Read (and its TimeStamp checked) on every call, refresh or not, so that a
-  // broken copy is noticed at once.
-  CachedDataFile cached = CachedDataFile::read(platform, path);
-  XmlDocument local = cached.document();
+DataSetLoad refreshCachedData(ServiceConnection& connection, Platform& platform, const DataSetRequest& request) {
+  DataSetLoad load;
+  try {
+    const std::string path = cachedDataFilePath(request.dataPath, request.file);
+    // Read (and its TimeStamp checked) on every call, refresh or not, so that a
+    // broken copy is noticed at once.
+    CachedDataFile cached = CachedDataFile::read(platform, path);
+    XmlDocument local = cached.document();
 
-  if (!request.authenticated || request.offline || request.action == "NONE") return local;
+    if (request.authenticated && !request.offline && request.action != "NONE") {
+      const std::string& address = load.requestAddress.emplace(
+          request.page + refreshQuery(cached.modTime(), request.file, request.requester));
+      const HttpReply reply = connection.send(HttpRequest{"GET", address, std::nullopt});
 
-  sWebService = sWebService + refreshQuery(cached.modTime(), request.file, request.requester);
-  const HttpReply reply = connection.send(HttpRequest{"GET", sWebService, std::nullopt});
+      auto replyDoc = std::make_shared<pugi::xml_document>();
+      const std::string status = readReplyStatus(platform, reply, address, *replyDoc);
 
-  auto replyDoc = std::make_shared<pugi::xml_document>();
-  const std::string status = readReplyStatus(platform, reply, sWebService, *replyDoc);
-
-  if (status == "NEWDATA") {
-    // The caller keeps the copy it asked for; the next load sees the new one.
-    CachedDataFile::write(platform, path, *replyDoc);
-  } else if (status == "Success") {
-    MergeProgress progress;
-    if (connection.wantsProgress()) {
-      progress = [&connection](std::uint64_t done, std::uint64_t total) { connection.reportProgress(done, total); };
+      if (status == "NEWDATA") {
+        // The caller keeps the copy it asked for; the next load sees the new one.
+        CachedDataFile::write(platform, path, *replyDoc);
+      } else if (status == "Success") {
+        MergeProgress progress;
+        if (connection.wantsProgress()) {
+          progress = [&connection](std::uint64_t done, std::uint64_t total) {
+            connection.reportProgress(done, total);
+          };
+        }
+        mergeRowset(*local, *replyDoc, path, progress);
+        CachedDataFile::write(platform, path, *local);
+      } else if (status == "Failure") {
+        platform.messageBox("Error updating " + request.file);
+      }
+      // "NODATA" and any other word leave the copy as it is.
     }
-    mergeRowset(*local, *replyDoc, path, progress);
-    CachedDataFile::write(platform, path, *local);
-  } else if (status == "Failure") {
-    platform.messageBox("Error updating " + request.file);
+    load.document = std::move(local);
+  } catch (...) {
+    load.failure = std::current_exception();
   }
-  // "NODATA" and any other word leave the copy as it is.
-  return local;
+  return load;
 }
 
-XmlDocument downloadDataSet(ServiceConnection& connection, const CallOutcome& outcome, std::string& sWebService,
-                            const DataSetRequest& request) {
-  if (!request.authenticated || request.offline) return nullptr;
-  const std::string path = cachedDataFilePath(request.dataPath, request.file);
-
-  sWebService = sWebService + downloadQuery(request.file, request.requester);
-  XmlDocument doc = httpCall(connection, sWebService, outcome);
-  // HTTPCall has recorded ErrorNumber and ErrorDesc; the host sees an empty document.
-  if (!doc) return std::make_shared<pugi::xml_document>();
-  CachedDataFile::write(connection.platform(), path, *doc);
-  return doc;
+DataSetLoad downloadDataSet(ServiceConnection& connection, Platform& platform, const DataSetRequest& request) {
+  DataSetLoad load;
+  if (!request.authenticated || request.offline) return load;
+  try {
+    const std::string path = cachedDataFilePath(request.dataPath, request.file);
+    const std::string& address =
+        load.requestAddress.emplace(request.page + downloadQuery(request.file, request.requester));
+    const CallResult& call = load.recorded.emplace(httpCall(connection, platform, address));
+    // The failure is recorded for the host; it sees an empty document.
+    if (!call.document) {
+      load.document = std::make_shared<pugi::xml_document>();
+    } else {
+      CachedDataFile::write(platform, path, *call.document);
+      load.document = call.document;
+    }
+  } catch (...) {
+    load.failure = std::current_exception();
+  }
+  return load;
 }
 
 }  // namespace qmx

@@ -3,6 +3,8 @@
 // file's time stamp and merges them by key.
 #pragma once
 
+#include <exception>
+#include <optional>
 #include <string>
 
 #include "base/xml_text.h"
@@ -14,6 +16,7 @@ namespace qmx {
 
 // What a load of a data set knows of the control at the moment of the call.
 struct DataSetRequest {
+  std::string page;    // the host's page address, before any query
   std::string dataPath;
   std::string file;    // the host's name of the cached data file, also sent as "Data"
   std::string action;  // upper-cased: "NEW", "NONE", or anything else
@@ -22,22 +25,30 @@ struct DataSetRequest {
   DataSetRequester requester;
 };
 
+// What a load produced, for the control to apply in this order: the request
+// address (when a request was made), what HTTPCall recorded (when it ran), then
+// the failure, raised, or else the document.
+struct DataSetLoad {
+  XmlDocument document;
+  std::optional<std::string> requestAddress;
+  std::optional<CallResult> recorded;
+  std::exception_ptr failure;
+};
+
 // Reads the cached data file (every time, so that a broken copy is noticed) and,
 // when logged in, online and not told "NONE", asks the page for the changes:
 // NEWDATA replaces the file, Success merges the rows into it, Failure shows
-// "Error updating <file>". sWebService is rewritten with the request's address
-// when one is made. Returns the copy as read (merged when the reply was
-// Success). Throws 53/62/91 for a missing, empty or broken file, the transport's
-// errors, 91 for a reply that is not an envelope, the merge's errors, and the
-// platform's when the file cannot be written; the file then keeps its content.
-XmlDocument refreshCachedData(ServiceConnection& connection, std::string& sWebService,
-                              const DataSetRequest& request);
+// "Error updating <file>". The document is the copy as read (merged when the
+// reply was Success). Fails with 53/62/91 for a missing, empty or broken file,
+// the transport's errors, 91 for a reply that is not an envelope, the merge's
+// errors, and the platform's when the file cannot be written; the file then
+// keeps its content.
+DataSetLoad refreshCachedData(ServiceConnection& connection, Platform& platform, const DataSetRequest& request);
 
-// Downloads the whole data set into its cached data file through HTTPCall, which
-// records its outcome. nullptr when not logged in or offline; an empty document
-// when the call failed. Throws 75 for a file name leading out of the data
-// directory and the platform's errors when the file cannot be written.
-XmlDocument downloadDataSet(ServiceConnection& connection, const CallOutcome& outcome, std::string& sWebService,
-                            const DataSetRequest& request);
+// Downloads the whole data set into its cached data file through HTTPCall. No
+// document when not logged in or offline; an empty one when the call failed.
+// Fails with 75 for a file name leading out of the data directory and the
+// platform's errors when the file cannot be written.
+DataSetLoad downloadDataSet(ServiceConnection& connection, Platform& platform, const DataSetRequest& request);
 
 }  // namespace qmx

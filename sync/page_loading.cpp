@@ -5,17 +5,21 @@
 
 namespace qmx {
 
-XmlDocument loadDataSet(ServiceConnection& connection, const CallOutcome& outcome, std::string& sWebService,
-                        const DataSetRequest& request) {
-  Platform& platform = connection.platform();
-  const bool cached = platform.fileExists(cachedDataFilePath(request.dataPath, request.file));
-  if (cached && (request.action != "NEW" || request.offline)) {
-    return refreshCachedData(connection, sWebService, request);
+DataSetLoad loadDataSet(ServiceConnection& connection, Platform& platform, const DataSetRequest& request) {
+  try {
+    const bool cached = platform.fileExists(cachedDataFilePath(request.dataPath, request.file));
+    if (cached && (request.action != "NEW" || request.offline)) {
+      return refreshCachedData(connection, platform, request);
+    }
+    // The data directory is made before the download decides whether it can go to
+    // the server at all, so it exists also offline or before a login.
+    makeDataDirectory(platform, request.dataPath);
+  } catch (...) {
+    DataSetLoad failed;
+    failed.failure = std::current_exception();
+    return failed;
   }
-  // The data directory is made before the download decides whether it can go to
-  // the server at all, so it exists also offline or before a login.
-  makeDataDirectory(platform, request.dataPath);
-  return downloadDataSet(connection, outcome, sWebService, request);
+  return downloadDataSet(connection, platform, request);
 }
 
 }  // namespace qmx

@@ -20,7 +20,6 @@ Variant sampleOf(ValueType type) {
     case ValueType::Text: return std::string("7");
     case ValueType::Boolean: return false;
     case ValueType::Integer: return std::int16_t{7};
-    case ValueType::Long: return std::int32_t{7};
     case ValueType::Variant: return std::string("a.xsl");
     case ValueType::None:
     case ValueType::XmlDocument: break;
@@ -35,7 +34,6 @@ bool holdsType(const Variant& value, ValueType type) {
     case ValueType::Text: return std::holds_alternative<std::string>(value);
     case ValueType::Boolean: return std::holds_alternative<bool>(value);
     case ValueType::Integer: return std::holds_alternative<std::int16_t>(value);
-    case ValueType::Long: return std::holds_alternative<std::int32_t>(value);
     case ValueType::XmlDocument: return std::holds_alternative<XmlDocument>(value);
   }
   return false;

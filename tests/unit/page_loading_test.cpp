@@ -56,6 +56,11 @@ TEST(PageLoading, RefusedDownloadGivesAnEmptyDocumentAndNoFile) {
   EXPECT_FALSE(w.hasDataFile("c.xml"));
   EXPECT_EQ(w.control->get_ErrorNumber(), 12);
   EXPECT_EQ(w.control->get_ErrorDesc(), "No such data");
+  // An unwritable file: what HTTPCall recorded and the address still show, then the failure.
+  w.root.makeFolder(w.dataFile("d.xml"));
+  w.peer.enqueue(PeerReply::xml(kDownload));
+  EXPECT_EQ(test::errorNumberOf([&] { w.control->XMLLoad_(page, "d.xml"); }), 75);
+  EXPECT_TRUE(w.control->get_ErrorNumber() == 0 && page.find("Data=d.xml") != std::string::npos) << page;
 }
 
 TEST(PageLoading, WithoutLoginOrOfflineTheDirectoryIsMadeAndNothingReturned) {

@@ -161,7 +161,6 @@ TEST(QmxhostDispatch, ArgumentConversionsFollowTheRuntime) {
   EXPECT_EQ(toIntegerArgument(true), -1);
   EXPECT_EQ(toIntegerArgument(-2.5), -2);
   EXPECT_EQ(toIntegerArgument(std::int32_t{32767}), 32767);
-  EXPECT_EQ(toLongArgument(2147483647.4), 2147483647);
 
   using test::errorNumberOf;
   EXPECT_EQ(errorNumberOf([] { toBooleanArgument(NullValue{}); }), 94);
@@ -169,8 +168,7 @@ TEST(QmxhostDispatch, ArgumentConversionsFollowTheRuntime) {
   EXPECT_EQ(errorNumberOf([] { toIntegerArgument(std::int32_t{32768}); }), 6);
   EXPECT_EQ(errorNumberOf([] { toIntegerArgument(-32768.5); }), 0);  // rounds to -32768
   EXPECT_EQ(errorNumberOf([] { toIntegerArgument(-32769.0); }), 6);
-  EXPECT_EQ(errorNumberOf([] { toLongArgument(2147483648.0); }), 6);
-  EXPECT_EQ(errorNumberOf([] { toLongArgument(XmlDocument{}); }), 13);
+  EXPECT_EQ(errorNumberOf([] { toIntegerArgument(XmlDocument{}); }), 13);
   EXPECT_EQ(errorNumberOf([] { toIntegerArgument(NullValue{}); }), 94);
 }
 
