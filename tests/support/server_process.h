@@ -6,6 +6,7 @@
 // "items.xml" (iKey 1..12 each).
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,8 +41,7 @@ class ServerProcess {
   int port() const { return port_; }
   const std::string& databasePath() const { return dbPath_; }
 
-  // Runs another qmx-server command against this server's database ("--db FILE" is
-  // appended). Throws std::runtime_error when the program cannot be started.
+  // Runs another qmx-server command against this server's database ("--db FILE" is appended).
   CommandResult command(std::vector<std::string> args) const;
   // Changes or adds one row of a data set of the demo company and stamps it. Throws
   // std::runtime_error when the command fails.
@@ -59,7 +59,7 @@ class ServerProcess {
   std::string baseUrl_;
   int port_ = 0;
   int pid_ = -1;
-  int stdoutFd_ = -1;
+  std::FILE* stdout_ = nullptr;  // kept open so that the server never writes to a closed pipe
   int exitStatus_ = -1;
 };
 

@@ -27,7 +27,8 @@ class TempRoot {
   void makeFolder(std::string_view relative) const;
 
   // Writes registry.reg as a Windows "Version 5.00" export, UTF-16LE with BOM;
-  // the text is UTF-8 and its lines end in "\n" (written as CR LF).
+  // the text is UTF-8 within the Basic Multilingual Plane, its lines end in "\n"
+  // (written as CR LF).
   void writeRegistryUtf16(std::string_view text) const;
   // Writes registry.reg with one installation of the company: data under
   // C:\QMXData (location 12, so C:\QMXData\12), machine number 7, no preprinted
