@@ -40,7 +40,8 @@ struct Machine {
     XMLLoad control(platform);
     for (int i = 0; i < count; ++i) {
       // Equal texts under different names are different transactions.
-      control.SaveLocal("<xml><rs:data Screen=\"Order\"><z:row n=\"" + std::to_string(i / 2) + "\"/></rs:data></xml>",
+      control.SaveLocal("<xml><rs:data Screen=\"Order\"><z:row n=\"" + std::to_string(i / 2) +
+                            "\" s=\"Caf\xC3\xA9\"/></rs:data></xml>",
                         "t" + std::to_string(i) + ".xml");
     }
     root.write("upload.qmx", "ServerBase = \"" + server.baseUrl() + "\"\nBackOnline\n");
@@ -66,10 +67,11 @@ struct Machine {
     return pid;
   }
 
-  // Each "n" was stored twice, once for each of its two names, and nothing else was.
+  // Each "n" was stored twice, once for each of its two names, with its accent
+  // as UTF-8, and nothing else was.
   void expectEachStoredOnce(int count) const {
     std::map<int, int> counts;
-    const std::regex number("n=\"([0-9]+)\"");
+    const std::regex number("\tOrder\t.*n=\"([0-9]+)\" s=\"Caf\xC3\xA9\"");
     std::istringstream lines(server.command({"list-transactions"}).out);
     int stored = 0;
     for (std::string line; std::getline(lines, line); ++stored) {

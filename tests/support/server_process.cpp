@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -21,11 +20,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // Starts program with its stdout and stderr on the given descriptors.
-int spawn(const std::string& program, const std::vector<std::string>& args, int outFd, int errFd) {
-  std::vector<std::string> all{program};
-  all.insert(all.end(), args.begin(), args.end());
+int spawn(const std::string& program, std::vector<std::string> args, int outFd, int errFd) {
+  args.insert(args.begin(), program);
   std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
+  for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -40,10 +38,7 @@ int spawn(const std::string& program, const std::vector<std::string>& args, int 
 
 int waitExit(int pid) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -80,13 +75,9 @@ ServerProcess::ServerProcess(std::string serverPath) : serverPath_(std::move(ser
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     stdout_ = ::fdopen(fds[0], "r");
-    try {
-      pid_ = spawn(serverPath_, {"serve", "--db", dbPath_, "--port", "0"}, fds[1], STDERR_FILENO);
-    } catch (...) {
-      ::close(fds[1]);
-      throw;
-    }
-    ::close(fds[1]);
+    File writeEnd(::fdopen(fds[1], "w"), std::fclose);
+    pid_ = spawn(serverPath_, {"serve", "--db", dbPath_, "--port", "0"}, fds[1], STDERR_FILENO);
+    writeEnd.reset();  // the server's end only, so that its exit ends the read below
     // Blocks until the announcement; a server that dies first gives end of file.
     char line[256] = "";
     const std::string prefix = "listening on ";
