@@ -11,14 +11,6 @@
 namespace qmx::test {
 namespace {
 
-// A registry export with one installation of the company at the location.
-std::string registryWith(const std::string& company, const std::string& location) {
-  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop";
-  return "Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"" + company + "\"\n\n" + key +
-         "\\fkLocationID]\n@=\"" + location + "\"\n\n" + key + "\\iKey]\n@=\"7\"\n\n" + key +
-         "\\InvoicePreprint]\n@=\"True\"\n\n" + key + "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n";
-}
-
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -34,7 +26,7 @@ CommandResult runScript(const TempRoot& root, const std::string& script, std::ve
 
 TEST(QmxhostProgram, StartupComesBeforeTheFirstStatementAndTheExitStatusTellsHowTheRunWent) {
   TempRoot root;
-  root.writeRegistryUtf16(registryWith("Co", "12"));
+  root.writeRegistryUtf16(TempRoot::oneInstallation("Co"));
   const CommandResult r = runScript(root, "# reads\nConfigured\nDataPath\nLocation\n");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(linesOf(r.out), (std::vector<std::string>{"~ Authenticated", "~ Configured", "~ CompanyID", "~ Location",
@@ -60,7 +52,7 @@ TEST(QmxhostProgram, StartupComesBeforeTheFirstStatementAndTheExitStatusTellsHow
   EXPECT_NE(missing.err.find("nothing.qmx"), std::string::npos);
 
   // A start-up error is printed where it happened and fails the run.
-  root.writeRegistryUtf16(registryWith("Co", "twelve"));
+  root.writeRegistryUtf16(TempRoot::oneInstallation("Co", "twelve"));
   const CommandResult bad = runScript(root, "Configured\n");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_EQ(linesOf(bad.out), (std::vector<std::string>{"~ Authenticated", "~ Configured", "~ CompanyID",
@@ -84,7 +76,7 @@ TEST(QmxhostProgram, MessageBoxesAndJsonEventsComeInTheOrderTheyHappen) {
 TEST(QmxhostProgram, RegistryCommandPrintsTheTreeAndWarnsPerBadLine) {
   TempRoot root;
   EXPECT_EQ(runProgram(QMXHOST_PATH, {"registry", "--root", root.path()}).exitCode, 1);  // no registry at all
-  root.writeRegistryUtf16(registryWith("Co", "12") +
+  root.writeRegistryUtf16(TempRoot::oneInstallation("Co") +
                           "[HKEY_LOCAL_MACHINE\\Extra]\n\"bad\"=nonsense\n\"good\"=dword:00000007\n");
   const CommandResult r = runProgram(QMXHOST_PATH, {"registry", "--root", root.path()});
   EXPECT_EQ(r.exitCode, 1);

@@ -61,11 +61,11 @@ void TempRoot::writeRegistryUtf16(std::string_view text) const {
   write("registry.reg", bytes);
 }
 
-void TempRoot::writeOneInstallation(std::string_view companyId) const {
+std::string TempRoot::oneInstallation(std::string_view companyId, std::string_view location) {
   const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop";
-  writeRegistryUtf16("Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"" + std::string(companyId) +
-                     "\"\n\n" + key + "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key + "\\fkLocationID]\n@=\"12\"\n\n" +
-                     key + "\\iKey]\n@=\"7\"\n\n" + key + "\\InvoicePreprint]\n@=\"False\"\n");
+  return "Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"" + std::string(companyId) + "\"\n\n" + key +
+         "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key + "\\fkLocationID]\n@=\"" + std::string(location) + "\"\n\n" +
+         key + "\\iKey]\n@=\"7\"\n\n" + key + "\\InvoicePreprint]\n@=\"False\"\n";
 }
 
 }  // namespace qmx::test
