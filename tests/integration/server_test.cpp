@@ -131,12 +131,18 @@ TEST_F(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadReques
             "1");
   const std::string body = "<xml><rs:data Screen=\"Orders\">\n<z:row iKey=\"1\" sNote=\"a\tb\"/></rs:data></xml>";
   EXPECT_EQ(post(kUpload, body).body, "<xml><status>Success</status></xml>");
+  // Query values decode percent escapes only, so plus signs stay ("a%20b%20c.xml" is
+  // refused below); an accent may come as UTF-8 or as the Windows code page's byte.
+  server.changeRow("a+b c.xml", 1, {{"sName", "plus"}});
+  server.changeRow("Caf\xC3\xA9.xml", 1, {{"sName", "accent"}});
+  for (const char* data : {"a+b%20c.xml", "a%2Bb%20c.xml", "Caf%C3%A9.xml", "Caf%E9.xml"}) {
+    EXPECT_EQ(Parsed(post(downloadTarget(data)).body).status(), "Success") << data;
+  }
 
   const std::string stamp = Parsed(post(downloadTarget("customers.xml")).body).modTime();
   struct Refused {
     const char* method;
-    std::string target;
-    std::string body;
+    std::string target, body;
     const char* number;
   };
   // An unknown name and a wrong password look alike, so names cannot be probed;
