@@ -1,16 +1,14 @@
 #include "support/server_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 extern char** environ;
@@ -21,29 +19,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Pipe {
-  int read = -1;
-  int write = -1;
-  Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    read = fds[0];
-    write = fds[1];
-  }
-};
-
-// Starts program with its stdout (and stderr when errFd >= 0) on the given pipe ends.
-int spawn(const std::string& program, const std::vector<std::string>& args, int outFd, int errFd) {
-  std::vector<std::string> all{program};
-  all.insert(all.end(), args.begin(), args.end());
+// Starts program with its stdout and stderr on the given descriptors.
+int spawn(const std::string& program, std::vector<std::string> args, int outFd, int errFd) {
+  args.insert(args.begin(), program);
   std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
+  for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-  if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
   pid_t pid = -1;
   const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -53,70 +38,29 @@ int spawn(const std::string& program, const std::vector<std::string>& args, int 
 
 int waitExit(int pid) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Reads one line from fd, giving up after the deadline; empty text on EOF or time-out.
-std::string readLine(int fd, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  std::string line;
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return {};
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return {};
-    char c;
-    const ssize_t n = ::read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return {};
-    if (c == '\n') return line;
-    line.push_back(c);
-  }
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+std::string contents(std::FILE* file) {
+  std::string text;
+  std::rewind(file);
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, file)) > 0;) text.append(buf, n);
+  return text;
 }
 
 }  // namespace
 
 CommandResult runProgram(const std::string& program, const std::vector<std::string>& args) {
-  Pipe out, err;
-  int pid;
-  try {
-    pid = spawn(program, args, out.write, err.write);
-  } catch (...) {
-    for (int fd : {out.read, out.write, err.read, err.write}) ::close(fd);
-    throw;
-  }
-  ::close(out.write);
-  ::close(err.write);
-
-  // Drain both pipes together so that a chatty child never blocks on a full one.
+  // Unnamed files rather than pipes: a chatty child never blocks on a full one.
+  const File out(std::tmpfile(), std::fclose), err(std::tmpfile(), std::fclose);
+  if (!out || !err) throw std::runtime_error("tmpfile failed");
   CommandResult result;
-  pollfd fds[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[4096];
-      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  result.exitCode = waitExit(pid);
+  result.exitCode = waitExit(spawn(program, args, fileno(out.get()), fileno(err.get())));
+  result.out = contents(out.get());
+  result.err = contents(err.get());
   return result;
 }
 
@@ -125,38 +69,30 @@ ServerProcess::ServerProcess(std::string serverPath) : serverPath_(std::move(ser
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   folder_ = tmpl;
   dbPath_ = folder_ + "/qmx.db";
-
-  const CommandResult init = runProgram(serverPath_, {"init-demo", "--db", dbPath_});
-  if (init.exitCode != 0) {
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-    throw std::runtime_error("qmx-server init-demo failed: " + init.err);
-  }
-
-  Pipe out;
   try {
-    pid_ = spawn(serverPath_, {"serve", "--db", dbPath_, "--port", "0"}, out.write, -1);
+    const CommandResult init = runProgram(serverPath_, {"init-demo", "--db", dbPath_});
+    if (init.exitCode != 0) throw std::runtime_error("qmx-server init-demo failed: " + init.err);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    stdout_ = ::fdopen(fds[0], "r");
+    File writeEnd(::fdopen(fds[1], "w"), std::fclose);
+    pid_ = spawn(serverPath_, {"serve", "--db", dbPath_, "--port", "0"}, fds[1], STDERR_FILENO);
+    writeEnd.reset();  // the server's end only, so that its exit ends the read below
+    // Blocks until the announcement; a server that dies first gives end of file.
+    char line[256] = "";
+    const std::string prefix = "listening on ";
+    if (!std::fgets(line, sizeof line, stdout_) || std::string(line).rfind(prefix, 0) != 0) {
+      throw std::runtime_error("qmx-server did not announce its address: \"" + std::string(line) + "\"");
+    }
+    baseUrl_ = std::string(line + prefix.size());
+    baseUrl_.erase(baseUrl_.find_last_not_of("\r\n") + 1);
+    port_ = std::atoi(baseUrl_.c_str() + baseUrl_.rfind(':') + 1);
   } catch (...) {
-    ::close(out.read);
-    ::close(out.write);
+    stop();
     std::error_code ec;
     fs::remove_all(folder_, ec);
     throw;
   }
-  ::close(out.write);
-  stdoutFd_ = out.read;
-
-  const std::string line = readLine(stdoutFd_, std::chrono::seconds(20));
-  const std::string prefix = "listening on ";
-  if (line.rfind(prefix, 0) != 0) {
-    stop();
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-    throw std::runtime_error("qmx-server did not announce its address: \"" + line + "\"");
-  }
-  baseUrl_ = line.substr(prefix.size());
-  const auto colon = baseUrl_.rfind(':');
-  port_ = std::atoi(baseUrl_.c_str() + colon + 1);
 }
 
 ServerProcess::~ServerProcess() {
@@ -188,10 +124,8 @@ int ServerProcess::stop() {
     exitStatus_ = waitExit(pid_);
     pid_ = -1;
   }
-  if (stdoutFd_ >= 0) {
-    ::close(stdoutFd_);
-    stdoutFd_ = -1;
-  }
+  if (stdout_) std::fclose(stdout_);
+  stdout_ = nullptr;
   return exitStatus_;
 }
 

@@ -6,6 +6,7 @@
 // "items.xml" (iKey 1..12 each).
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,20 +16,18 @@ namespace qmx::test {
 // What a finished command printed and how it ended.
 struct CommandResult {
   int exitCode = -1;  // -1 when the process was ended by a signal
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-// Runs a program with the arguments and waits for it. Throws std::runtime_error when it
-// cannot be started.
+// Runs a program with the arguments and waits for it; throws when it cannot be started.
 CommandResult runProgram(const std::string& program, const std::vector<std::string>& args);
 
 class ServerProcess {
  public:
   static constexpr const char* kCompanyId = "VELMORA-DEMO";
 
-  // Creates the demo database and starts "serve --port 0" on 127.0.0.1. Throws
-  // std::runtime_error when either step fails or the server announces no address.
+  // Creates the demo database and starts "serve --port 0" on 127.0.0.1; throws when
+  // either step fails or the server announces no address.
   explicit ServerProcess(std::string serverPath);
   // Stops the server if still running and removes the temporary folder.
   ~ServerProcess();
@@ -40,11 +39,10 @@ class ServerProcess {
   int port() const { return port_; }
   const std::string& databasePath() const { return dbPath_; }
 
-  // Runs another qmx-server command against this server's database ("--db FILE" is
-  // appended). Throws std::runtime_error when the program cannot be started.
+  // Runs another qmx-server command against this server's database ("--db FILE" is appended).
   CommandResult command(std::vector<std::string> args) const;
-  // Changes or adds one row of a data set of the demo company and stamps it. Throws
-  // std::runtime_error when the command fails.
+  // Changes or adds one row of a data set of the demo company and stamps it; throws
+  // when the command fails.
   void changeRow(const std::string& dataSet, int key,
                  const std::vector<std::pair<std::string, std::string>>& fields) const;
 
@@ -53,13 +51,10 @@ class ServerProcess {
   int stop();
 
  private:
-  std::string serverPath_;
-  std::string folder_;
-  std::string dbPath_;
-  std::string baseUrl_;
+  std::string serverPath_, folder_, dbPath_, baseUrl_;
   int port_ = 0;
   int pid_ = -1;
-  int stdoutFd_ = -1;
+  std::FILE* stdout_ = nullptr;  // kept open so that the server never writes to a closed pipe
   int exitStatus_ = -1;
 };
 

@@ -6,7 +6,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "base/codepage.h"
 #include "base/utf8.h"
 
 namespace qmx::test {
@@ -51,28 +50,22 @@ void TempRoot::makeFolder(std::string_view relative) const { fs::create_director
 
 void TempRoot::writeRegistryUtf16(std::string_view text) const {
   std::string bytes = "\xFF\xFE";
+  const auto put = [&](char32_t unit) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+  };
   for (char32_t cp : utf8ToCodePoints(text)) {
-    auto put = [&](char32_t unit) {
-      bytes.push_back(static_cast<char>(unit & 0xFF));
-      bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
-    };
     if (cp == U'\n') put(U'\r');
-    if (cp >= 0x10000) {
-      const char32_t v = cp - 0x10000;
-      put(0xD800 + (v >> 10));
-      put(0xDC00 + (v & 0x3FF));
-    } else {
-      put(cp);
-    }
+    put(cp);
   }
   write("registry.reg", bytes);
 }
 
-void TempRoot::writeOneInstallation(std::string_view companyId) const {
+std::string TempRoot::oneInstallation(std::string_view companyId, std::string_view location) {
   const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora Solutions\\Velmora.Net\\Shop";
-  writeRegistryUtf16("Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"" + std::string(companyId) +
-                     "\"\n\n" + key + "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key + "\\fkLocationID]\n@=\"12\"\n\n" +
-                     key + "\\iKey]\n@=\"7\"\n\n" + key + "\\InvoicePreprint]\n@=\"False\"\n");
+  return "Windows Registry Editor Version 5.00\n\n" + key + "]\n@=\"" + std::string(companyId) + "\"\n\n" + key +
+         "\\DataPath]\n@=\"C:\\\\QMXData\"\n\n" + key + "\\fkLocationID]\n@=\"" + std::string(location) + "\"\n\n" +
+         key + "\\iKey]\n@=\"7\"\n\n" + key + "\\InvoicePreprint]\n@=\"False\"\n";
 }
 
 }  // namespace qmx::test

@@ -27,12 +27,14 @@ class TempRoot {
   void makeFolder(std::string_view relative) const;
 
   // Writes registry.reg as a Windows "Version 5.00" export, UTF-16LE with BOM;
-  // the text is UTF-8 and its lines end in "\n" (written as CR LF).
+  // the text is UTF-8 within the Basic Multilingual Plane, its lines end in "\n"
+  // (written as CR LF).
   void writeRegistryUtf16(std::string_view text) const;
-  // Writes registry.reg with one installation of the company: data under
-  // C:\QMXData (location 12, so C:\QMXData\12), machine number 7, no preprinted
-  // invoices. The drive and the data folder are for the caller to make.
-  void writeOneInstallation(std::string_view companyId) const;
+  // A registry export with one installation of the company: data under C:\QMXData
+  // (location 12, so C:\QMXData\12), machine number 7, no preprinted invoices.
+  static std::string oneInstallation(std::string_view companyId, std::string_view location = "12");
+  // Writes that as registry.reg; the drive and the data folder are for the caller to make.
+  void writeOneInstallation(std::string_view companyId) const { writeRegistryUtf16(oneInstallation(companyId)); }
 
  private:
   std::string path_;
