@@ -3,7 +3,6 @@
 // policy, the registry lives in posix_registry.cpp, HTTP in curl_http_session.cpp.
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/iconv_charset.h"
-#include "platform/posix/xcrypt_password_hash.h"
 
 #include <sys/stat.h>
 
@@ -12,6 +11,7 @@
 #include <iostream>
 
 #include "base/automation_error.h"
+#include "password/password_hash.h"
 
 namespace qmx {
 
@@ -63,12 +63,12 @@ std::optional<std::string> PosixPlatform::decodeCharset(std::string_view bytes, 
   return posix::iconvToUtf8(bytes, charset);
 }
 
-std::string PosixPlatform::hashPassword(std::string_view password) { return posix::yescryptHash(password); }
+std::string PosixPlatform::hashPassword(std::string_view password) { return password::hashPassword(password); }
 
-bool PosixPlatform::isPasswordHash(std::string_view text) { return posix::isYescryptHash(text); }
+bool PosixPlatform::isPasswordHash(std::string_view text) { return password::isPasswordHash(text); }
 
 bool PosixPlatform::passwordMatchesHash(std::string_view password, std::string_view storedHash) {
-  return posix::matchesYescryptHash(password, storedHash);
+  return password::passwordMatchesHash(password, storedHash);
 }
 
 }  // namespace qmx
