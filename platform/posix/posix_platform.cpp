@@ -12,11 +12,18 @@
 
 #include "base/automation_error.h"
 #include "password/password_hash.h"
+#include "platform/posix/posix_files.h"
 
 namespace qmx {
 
 PosixPlatform::PosixPlatform(std::string machineRoot, MessageHandler onMessage)
-    : drives_(std::move(machineRoot)), onMessage_(std::move(onMessage)) {}
+    : drives_(std::move(machineRoot)),
+      files_(std::make_unique<posix::PosixFileSystem>(drives_)),
+      onMessage_(std::move(onMessage)) {}
+
+PosixPlatform::~PosixPlatform() = default;
+
+FileSystem& PosixPlatform::fileSystem() { return *files_; }
 
 std::string PosixPlatform::registryFilePath() const { return drives_.machineRoot() + "/registry.reg"; }
 
@@ -24,7 +31,7 @@ std::optional<std::uint32_t> PosixPlatform::queryConnectedState() {
   const std::string host = drives_.machineRoot() + "/internet-state";
   std::optional<std::string> text;
   try {
-    text = readWholeFile(files_, host);
+    text = readWholeFile(*files_, host);
   } catch (const AutomationError&) {
     return std::nullopt;  // unreadable: the query failed
   }
@@ -44,7 +51,7 @@ bool PosixPlatform::setConnectedState(std::uint32_t state, std::uint32_t /*flags
   ::mkdir(drives_.machineRoot().c_str(), 0755);
   try {
     const std::string text = std::to_string(state) + "\n";
-    replaceWhole(files_, host, [&](const ContentSink& sink) { sink(text); }, FileAccess::Everyone);
+    replaceWhole(*files_, host, [&](const ContentSink& sink) { sink(text); }, FileAccess::Everyone);
     return true;
   } catch (const AutomationError&) {
     return false;

@@ -3,13 +3,16 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/file_platform.h"
 #include "platform/posix/drive_map.h"
-#include "platform/posix/posix_files.h"
 
 namespace qmx {
+namespace posix {
+class PosixFileSystem;
+}
 
 class PosixPlatform : public FilePlatform {
  public:
@@ -18,6 +21,7 @@ class PosixPlatform : public FilePlatform {
   // A platform over the machine root; message boxes go to the handler (to standard
   // error when none is given).
   explicit PosixPlatform(std::string machineRoot, MessageHandler onMessage = {});
+  ~PosixPlatform() override;
 
   void setMessageHandler(MessageHandler onMessage) { onMessage_ = std::move(onMessage); }
   const DriveMap& driveMap() const { return drives_; }
@@ -28,7 +32,7 @@ class PosixPlatform : public FilePlatform {
   std::optional<RegistryValue> registryValue(std::string_view keyPath,
                                              std::string_view valueName) override;
 
-  FileSystem& fileSystem() override { return files_; }
+  FileSystem& fileSystem() override;
 
   std::optional<std::uint32_t> queryConnectedState() override;
   bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
@@ -44,7 +48,7 @@ class PosixPlatform : public FilePlatform {
 
  private:
   DriveMap drives_;
-  posix::PosixFileSystem files_{drives_};
+  std::unique_ptr<posix::PosixFileSystem> files_;
   MessageHandler onMessage_;
 };
 

@@ -141,6 +141,7 @@ TEST(WinPasswordHash, Pbkdf2MatchesThePublishedVectorAndTheRecordNamesItsScheme)
   // A Linux machine's yescrypt record is a hash that cannot be checked here, never clear text.
   const std::string yescrypt = "$y$j9T$abcdefghijklmnop$0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefg";
   EXPECT_TRUE(p.isPasswordHash(yescrypt));
+  EXPECT_FALSE(p.isPasswordHash(yescrypt + "!"));  // outside the hash alphabet: clear text, as on Linux
   EXPECT_FALSE(p.passwordMatchesHash(yescrypt, yescrypt));
 }
 
