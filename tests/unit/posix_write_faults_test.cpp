@@ -1,6 +1,7 @@
 // What only the POSIX write primitive does itself: write(2) taking part of a
-// buffer, being interrupted, or taking nothing on a full disk. The policy's
-// faults (a failed create, flush, close, rename) are FaultReplay's, for every backend.
+// buffer, being interrupted, or taking nothing on a full disk, and the numbers
+// errno values become. The policy's faults (a failed create, flush, close,
+// rename) are FaultReplay's and FaultyPlatform's, for every backend.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,6 +10,8 @@
 
 #include <string>
 
+#include "base/automation_error.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/write_all.h"
 #include "support/temp_root.h"
 
@@ -51,6 +54,11 @@ TEST(PosixWriteAll, WritesEveryByteThroughShortAndInterruptedWritesAndEndsOnAFul
   EXPECT_EQ(errno, ENOSPC);
   ::close(fd);
   EXPECT_EQ(root.read("t"), text + "mor");
+  // What the host hears: a full disk or quota is 61, a refusal 70, anything else 75.
+  EXPECT_EQ(posix::errorNumberForErrno(ENOSPC), kDiskFull);
+  EXPECT_EQ(posix::errorNumberForErrno(EDQUOT), kDiskFull);
+  EXPECT_EQ(posix::errorNumberForErrno(EACCES), kPermissionDenied);
+  EXPECT_EQ(posix::errorNumberForErrno(EIO), kPathFileAccessError);
 }
 
 }  // namespace
