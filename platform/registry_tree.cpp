@@ -51,13 +51,6 @@ RegistryKey& RegistryKey::subkey(std::string_view name) {
   return *it->second;
 }
 
-bool RegistryKey::removeSubkey(std::string_view name) {
-  const auto it = subkeys_.find(name);
-  if (it == subkeys_.end()) return false;
-  subkeys_.erase(it);
-  return true;
-}
-
 const RegistryValue* RegistryKey::findValue(std::string_view name) const {
   for (const auto& [n, v] : values_) {
     if (registryNamesEqual(n, name)) return &v;
@@ -73,14 +66,6 @@ void RegistryKey::setValue(std::string_view name, RegistryValue value) {
     }
   }
   values_.emplace_back(std::string(name), std::move(value));
-}
-
-bool RegistryKey::removeValue(std::string_view name) {
-  const auto it = std::find_if(values_.begin(), values_.end(),
-                               [&](const auto& entry) { return registryNamesEqual(entry.first, name); });
-  if (it == values_.end()) return false;
-  values_.erase(it);
-  return true;
 }
 
 std::vector<std::string> RegistryKey::subkeyNames() const {
@@ -124,19 +109,6 @@ RegistryKey* RegistryTree::create(std::string_view path) {
   RegistryKey* key = &root_;
   for (const auto part : *parts) key = &key->subkey(part);
   return key;
-}
-
-bool RegistryTree::remove(std::string_view path) {
-  auto parts = splitRegistryPath(path);
-  if (!parts || parts->empty()) return false;
-  const std::string_view last = parts->back();
-  parts->pop_back();
-  RegistryKey* key = &root_;
-  for (const auto part : *parts) {
-    key = key->findSubkey(part);
-    if (!key) return false;
-  }
-  return key->removeSubkey(last);
 }
 
 }  // namespace qmx

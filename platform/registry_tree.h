@@ -32,15 +32,11 @@ class RegistryKey {
   RegistryKey* findSubkey(std::string_view name);
   // The direct subkey of that name, created when missing (keeping the spelling given first).
   RegistryKey& subkey(std::string_view name);
-  // Removes a direct subkey with everything below it; false when none.
-  bool removeSubkey(std::string_view name);
 
   // A value by name ("" is the default value); nullptr when none.
   const RegistryValue* findValue(std::string_view name) const;
   // Sets or replaces a value; a replaced value keeps its place and first spelling.
   void setValue(std::string_view name, RegistryValue value);
-  // Removes a value; false when none.
-  bool removeValue(std::string_view name);
 
   // Subkey names as first spelt, in enumeration order.
   std::vector<std::string> subkeyNames() const;
@@ -65,8 +61,6 @@ class RegistryTree {
   const RegistryKey* find(std::string_view path) const;
   // The key at the path, created with its missing parents; nullptr when malformed.
   RegistryKey* create(std::string_view path);
-  // Removes the key at the path with everything below it; false when none.
-  bool remove(std::string_view path);
 
   const RegistryKey& root() const { return root_; }
   RegistryKey& root() { return root_; }

@@ -1,6 +1,6 @@
-// The names of the temporary files a backend writes beside a file it replaces
-// (".name.tmpPID_N"), known in one place: the backend makes, hides and clears
-// them, and the files layer refuses to let a host name a file that way.
+// The names of the temporary files written beside a file being replaced
+// (".name.tmpPID_N"), known in one place: the file policy makes, hides and
+// clears them, and the files layer refuses to let a host name a file that way.
 #pragma once
 
 #include <cstdint>

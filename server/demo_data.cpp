@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/posix/xcrypt_password_hash.h"
+#include "password/password_hash.h"
 
 namespace qmx::server {
 
@@ -54,8 +54,8 @@ constexpr std::array<Item, 12> kItems{{
 
 void fillDemo(Store& store, const std::string& companyId) {
   store.addCompany(companyId, "Velmora Demo Company");
-  store.putUser(companyId, "demo", posix::yescryptHash("demo123"), 5);
-  store.putUser(companyId, "clerk", posix::yescryptHash("clerk123"), 1);
+  store.putUser(companyId, "demo", password::hashPassword("demo123"), 5);
+  store.putUser(companyId, "clerk", password::hashPassword("clerk123"), 1);
   std::int32_t key = 1;
   for (const auto& c : kCustomers) {
     store.changeRow(companyId, "customers.xml", key++, {{"sName", c.name}, {"sCity", c.city}, {"sPhone", c.phone}});

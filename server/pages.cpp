@@ -10,7 +10,7 @@
 #include "base/ascii_text.h"
 #include "base/utf8.h"
 #include "base/xml_wellformed.h"
-#include "platform/posix/xcrypt_password_hash.h"
+#include "password/password_hash.h"
 #include "server/query.h"
 #include "server/rowset.h"
 
@@ -40,7 +40,7 @@ std::string stampText(const std::string& instanceId, std::int64_t change) {
 Pages::Pages(StorePool& stores) : stores_(stores) {
   // Checked against when the user name is unknown, so that an unknown name takes as
   // long as a wrong password and the page does not reveal which names exist.
-  decoyHash_ = posix::yescryptHash("decoy");
+  decoyHash_ = password::hashPassword("decoy");
 }
 
 std::string Pages::stamp(std::int64_t change) const { return stampText(stores_.instanceId(), change); }
@@ -86,7 +86,7 @@ PageReply Pages::login(const QueryString& query) {
   }
   // Hashing is slow on purpose; the connection goes back first so that it serves
   // other requests meanwhile.
-  const bool accepted = posix::matchesYescryptHash(query.value("Pwd"), user ? user->passwordHash : decoyHash_) && user;
+  const bool accepted = password::passwordMatchesHash(query.value("Pwd"), user ? user->passwordHash : decoyHash_) && user;
   if (!accepted) return failure(kBadCredentials, "Invalid user name or password");
   return PageReply{200, loginSuccessEnvelope(user->level)};
 }

@@ -12,6 +12,7 @@
 
 #include "base/automation_error.h"
 #include "base/request_address.h"
+#include "platform/reply_too_large.h"
 #include "platform/posix/posix_platform.h"
 
 namespace qmx {
@@ -121,9 +122,7 @@ class CurlHttpSession : public HttpSession {
     if (progressFailure_) std::rethrow_exception(std::exchange(progressFailure_, nullptr));
     const std::string where = addressForMessages(request.url);
     if (sink.overCap || code == CURLE_FILESIZE_EXCEEDED) {
-      throw AutomationError(-CURLE_FILESIZE_EXCEEDED,
-                            "The reply is larger than " + std::to_string(limits_.maxReplyBytes) +
-                                " bytes and was refused (" + where + ")");
+      throw replyTooLargeError(CURLE_FILESIZE_EXCEEDED, limits_.maxReplyBytes, where);
     }
     if (code != CURLE_OK) {
       const std::string message = errorText[0] ? errorText : curl_easy_strerror(code);

@@ -1,42 +1,53 @@
 #include "platform/posix/posix_files.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdint>
 #include <limits>
 
 #include "base/automation_error.h"
-#include "platform/posix/file_system_calls.h"
-#include "platform/temporary_names.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/posix/write_all.h"
 
 namespace qmx::posix {
 namespace {
 
-int systemOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-ssize_t systemWrite(int fd, const void* buffer, size_t count) { return ::write(fd, buffer, count); }
-int systemFsync(int fd) { return ::fsync(fd); }
-int systemClose(int fd) { return ::close(fd); }
-int systemRename(const char* from, const char* to) { return ::rename(from, to); }
+FsError lastError() { return errorNumberForErrno(errno); }
 
-// Fresh temporary names tried before a write gives up.
-constexpr int kTemporaryNameAttempts = 100;
+class PosixWritableFile : public WritableFile {
+ public:
+  explicit PosixWritableFile(UniqueFd fd) : fd_(std::move(fd)) {}
+  FsError write(std::string_view bytes) override { return writeAll(fd_.get(), bytes, ::write) ? 0 : lastError(); }
+  FsError flush() override { return ::fsync(fd_.get()) == 0 ? 0 : lastError(); }
+  // The close's own result counts: some network file systems report a failed
+  // write only there.
+  FsError close() override { return ::close(fd_.release()) == 0 ? 0 : lastError(); }
 
-constexpr FileSystemCalls kSystemCalls{systemOpen, systemWrite, systemFsync, systemClose, systemRename};
-FileSystemCalls activeCalls = kSystemCalls;
+ private:
+  UniqueFd fd_;
+};
 
-// False with errno set when not every byte could be written.
-bool writeAll(const FileSystemCalls& sys, int fd, std::string_view bytes) {
+class FolderLock : public FileLock {
+ public:
+  explicit FolderLock(UniqueFd fd) : fd_(std::move(fd)) {}
+  ~FolderLock() override { ::flock(fd_.get(), LOCK_UN); }
+
+ private:
+  UniqueFd fd_;
+};
+
+}  // namespace
+
+bool writeAll(int fd, std::string_view bytes, WriteCall write) {
   const char* p = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
-    const ssize_t n = sys.write(fd, p, left);
+    const ssize_t n = write(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -53,32 +64,10 @@ bool writeAll(const FileSystemCalls& sys, int fd, std::string_view bytes) {
   return true;
 }
 
-// Thrown by the sink of a streamed write when the file system refuses a piece.
-struct PieceNotWritten {
-  int err;
-};
-
-// Removes a temporary that will never be renamed, and reports err for the target.
-[[noreturn]] void abandonTemporary(const std::string& temp, int err, const std::string& controlPath) {
-  ::unlink(temp.c_str());
-  throwFileError(err, controlPath, false);
-}
-
-}  // namespace
-
-const FileSystemCalls& fileSystemCalls() { return activeCalls; }
-
-ScopedFileSystemCalls::ScopedFileSystemCalls(const FileSystemCalls& calls) : previous_(activeCalls) {
-  activeCalls = calls;
-}
-
-ScopedFileSystemCalls::~ScopedFileSystemCalls() { activeCalls = previous_; }
-
-const FileSystemCalls& ScopedFileSystemCalls::real() { return kSystemCalls; }
-
-int errorNumberForErrno(int err, bool missingIsFile) {
+FsError errorNumberForErrno(int err) {
   switch (err) {
-    case ENOENT: return missingIsFile ? kFileNotFound : kPathNotFound;
+    case 0: return kPathFileAccessError;  // a failure that left no reason
+    case ENOENT: return kFileNotFound;
     case ENOTDIR: return kPathNotFound;
     case EACCES:
     case EPERM:
@@ -94,132 +83,111 @@ int errorNumberForErrno(int err, bool missingIsFile) {
   }
 }
 
-void throwFileError(int err, const std::string& controlPath, bool missingIsFile) {
-  const int number = errorNumberForErrno(err, missingIsFile);
-  throw AutomationError(number, standardErrorText(number) + ": " + controlPath);
+EntryKind PosixFileSystem::kind(const std::string& path) {
+  struct stat st {};
+  if (::stat(host(path).c_str(), &st) != 0) return EntryKind::None;
+  if (S_ISREG(st.st_mode)) return EntryKind::File;
+  return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
 }
 
-bool isReadOnlyFile(const std::string& hostPath) {
+bool PosixFileSystem::isReadOnly(const std::string& path) {
   struct stat st {};
   // The owner's write bit is what a Windows read-only attribute maps to; group
   // and other bits say who else may write, not whether the file may change.
-  return ::stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+  return ::stat(host(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
 
-void replaceFileAtomically(const std::string& hostPath, std::string_view bytes, FileAccess access,
-                           const std::string& controlPath) {
-  replaceFileAtomically(hostPath, [bytes](const Platform::ContentSink& sink) { sink(bytes); }, access, controlPath);
+FsError PosixFileSystem::createFolder(const std::string& path) {
+  return ::mkdir(host(path).c_str(), 0755) == 0 ? 0 : lastError();
 }
 
-void replaceFileAtomically(const std::string& hostPath, const Platform::ContentWriter& write, FileAccess access,
-                           const std::string& controlPath) {
-  static std::atomic<std::uint64_t> counter{0};
-  const auto slash = hostPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : hostPath.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-  if (name.empty()) throwFileError(EISDIR, controlPath, true);
-  struct stat st {};
-  if (::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    throwFileError(EISDIR, controlPath, true);
-  }
-  // rename() would replace it whatever its mode, since the folder's mode decides;
-  // a file marked read-only is refused instead, as deleting it is.
-  if (isReadOnlyFile(hostPath)) throwFileError(EACCES, controlPath, false);
-  removeStaleTemporaries(folder.empty() ? std::string(".") : folder);
-
-  const FileSystemCalls& sys = fileSystemCalls();
+FsError PosixFileSystem::createExclusive(const std::string& path, FileAccess access,
+                                         std::unique_ptr<WritableFile>& file) {
   const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
-  std::string temp;
-  int fd = -1;
-  // A process that died with this process's pid (a container runs its host as
-  // the same pid every time) may have left the very name behind; take the next.
-  for (int attempt = 0; fd < 0 && attempt < kTemporaryNameAttempts; ++attempt) {
-    temp = folder + replaceTemporaryName(name, static_cast<std::uint64_t>(::getpid()), counter.fetch_add(1));
-    fd = sys.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) throwFileError(errno, controlPath, false);
-  if (access == FileAccess::OwnerOnly) ::fchmod(fd, 0600);  // whatever the umask
-  try {
-    write([&](std::string_view piece) {
-      if (!writeAll(sys, fd, piece)) throw PieceNotWritten{errno};
-    });
-  } catch (const PieceNotWritten& failed) {
-    sys.close(fd);  // even if the write failed, close before removing the temporary
-    abandonTemporary(temp, failed.err, controlPath);
-  } catch (...) {
-    // The content could not be made (a character the code page lacks, say).
-    sys.close(fd);
-    ::unlink(temp.c_str());
-    throw;
-  }
-  if (sys.fsync(fd) != 0) {
-    const int err = errno;
-    sys.close(fd);
-    abandonTemporary(temp, err, controlPath);
-  }
-  // A close can report a write the fsync did not (some network file systems).
-  if (sys.close(fd) != 0) abandonTemporary(temp, errno, controlPath);
-  if (sys.rename(temp.c_str(), hostPath.c_str()) != 0) abandonTemporary(temp, errno, controlPath);
+  UniqueFd fd(::open(host(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (!fd) return lastError();
+  if (access == FileAccess::OwnerOnly) ::fchmod(fd.get(), 0600);  // whatever the umask
+  file = std::make_unique<PosixWritableFile>(std::move(fd));
+  return 0;
 }
 
-bool isStaleTemporary(std::string_view fileName) {
-  const std::optional<std::uint64_t> writer = replaceTemporaryWriter(fileName);
-  // 0 and numbers beyond pid_t would make kill() ask about a process group or
-  // another process; such a name is no writer's we can judge.
-  if (!writer || *writer == 0 ||
-      *writer > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) {
-    return false;
-  }
-  // EPERM means alive but another user's: only "no such process" lets it go.
-  return ::kill(static_cast<pid_t>(*writer), 0) == -1 && errno == ESRCH;
+FsError PosixFileSystem::renameOver(const std::string& from, const std::string& to) {
+  return ::rename(host(from).c_str(), host(to).c_str()) == 0 ? 0 : lastError();
 }
 
-void removeStaleTemporaries(const std::string& hostFolder) {
+FsError PosixFileSystem::remove(const std::string& path) {
+  return ::unlink(host(path).c_str()) == 0 ? 0 : lastError();
+}
+
+FsError PosixFileSystem::flushFolder(const std::string& folder) {
+  const UniqueFd fd(::open(host(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return lastError();
+  // Some file systems cannot sync a folder at all; that is no failed write.
+  if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP) return lastError();
+  return 0;
+}
+
+FsError PosixFileSystem::listFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  const std::string hostFolder = host(folder);
   DIR* dir = ::opendir(hostFolder.c_str());
-  if (!dir) return;
+  if (!dir) return lastError();
   const int dirFd = ::dirfd(dir);
   while (const dirent* entry = ::readdir(dir)) {
-    if (!isStaleTemporary(entry->d_name)) continue;
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
     struct stat st {};
-    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
-      ::unlinkat(dirFd, entry->d_name, 0);
-    }
+    // A link counts as what it points to, as opening it would.
+    EntryKind kind = EntryKind::None;
+    if (::fstatat(dirFd, entry->d_name, &st, 0) == 0)
+      kind = S_ISREG(st.st_mode) ? EntryKind::File : S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
+    entries.push_back({name, kind});
   }
   ::closedir(dir);
+  return 0;
 }
 
-std::optional<std::string> readWholeFile(const std::string& hostPath, const std::string& controlPath) {
-  const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    throwFileError(errno, controlPath, true);
-  }
+FsError PosixFileSystem::readWhole(const std::string& path, std::string& bytes) {
+  const UniqueFd fd(::open(host(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return lastError();
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    throwFileError(err, controlPath, true);
-  }
+  if (::fstat(fd.get(), &st) != 0) return lastError();
+  if (S_ISDIR(st.st_mode)) return kPathFileAccessError;
   // Read straight into the text, sized from the file; a file that grows
   // meanwhile still reads whole.
-  std::string out(static_cast<std::size_t>(st.st_size) + 1, '\0');
+  bytes.assign(static_cast<std::size_t>(st.st_size) + 1, '\0');
   std::size_t got = 0;
   for (;;) {
-    if (got == out.size()) out.resize(out.size() * 2);
-    const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+    if (got == bytes.size()) bytes.resize(bytes.size() * 2);
+    const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      throwFileError(err, controlPath, true);
+      return lastError();
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
-  ::close(fd);
-  out.resize(got);
-  return out;
+  bytes.resize(got);
+  return 0;
+}
+
+FsError PosixFileSystem::lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) {
+  UniqueFd fd(::open(host(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return lastError();
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return lastError();
+  }
+  lock = std::make_unique<FolderLock>(std::move(fd));
+  return 0;
+}
+
+std::uint64_t PosixFileSystem::writerId() { return static_cast<std::uint64_t>(::getpid()); }
+
+bool PosixFileSystem::writerAlive(std::uint64_t writer) {
+  // Numbers beyond pid_t would make kill() ask about a process group or
+  // another process; such a name is no writer's we can judge.
+  if (writer == 0 || writer > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) return true;
+  // EPERM means alive but another user's: only "no such process" lets it go.
+  return !(::kill(static_cast<pid_t>(writer), 0) == -1 && errno == ESRCH);
 }
 
 }  // namespace qmx::posix

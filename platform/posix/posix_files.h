@@ -1,47 +1,43 @@
-// File operations on host paths with the control's error numbers, for the POSIX
-// platform's files, registry file and connected state.
+// The POSIX file primitives under the shared file policy: control paths mapped
+// through the drive map, errno values turned into the control's error numbers.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 
-#include "platform/platform.h"
+#include "platform/file_system.h"
+#include "platform/posix/drive_map.h"
 
 namespace qmx::posix {
 
-// The automation error number for an errno value of a file operation;
-// missingIsFile picks 53 (file) rather than 76 (path) for ENOENT.
-int errorNumberForErrno(int err, bool missingIsFile);
+// The automation error number for an errno value of a file operation; a
+// missing file or folder (ENOENT) is kFileNotFound.
+FsError errorNumberForErrno(int err);
 
-// Throws the AutomationError for errno, naming the control path in its description.
-[[noreturn]] void throwFileError(int err, const std::string& controlPath, bool missingIsFile);
+class PosixFileSystem : public FileSystem {
+ public:
+  explicit PosixFileSystem(const DriveMap& drives) : drives_(drives) {}
 
-// True when a file is marked read-only: it has no write permission for its owner,
-// whoever runs the process (root included). False when there is no such file.
-bool isReadOnlyFile(const std::string& hostPath);
+  EntryKind kind(const std::string& path) override;
+  // Read-only is a regular file without its owner's write permission, whoever
+  // runs the process (root included).
+  bool isReadOnly(const std::string& path) override;
+  FsError createFolder(const std::string& path) override;
+  FsError createExclusive(const std::string& path, FileAccess access, std::unique_ptr<WritableFile>& file) override;
+  FsError renameOver(const std::string& from, const std::string& to) override;
+  FsError remove(const std::string& path) override;
+  // fsync on the folder opened with O_DIRECTORY.
+  FsError flushFolder(const std::string& folder) override;
+  FsError listFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
+  FsError readWhole(const std::string& path, std::string& bytes) override;
+  // flock on the folder itself.
+  FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) override;
+  std::uint64_t writerId() override;
+  // A writer is ended only when kill() says there is no such process.
+  bool writerAlive(std::uint64_t writer) override;
 
-// Atomically replaces hostPath with bytes (temporary file, fsync, rename), after
-// clearing the folder's temporaries of writers that died. Throws AutomationError
-// naming controlPath: 70 for a read-only target, which keeps its bytes and mode;
-// the previous content survives any failure and no temporary is left behind.
-void replaceFileAtomically(const std::string& hostPath, std::string_view bytes,
-                           FileAccess access, const std::string& controlPath);
-// The same with the content written piece by piece as `write` makes it; when
-// write throws, the temporary is removed and the exception passes on.
-void replaceFileAtomically(const std::string& hostPath, const Platform::ContentWriter& write,
-                           FileAccess access, const std::string& controlPath);
-
-// True for the name of a temporary whose writer process no longer exists. A
-// writer that is alive, or that this process cannot tell about, keeps its
-// temporary. Never fails.
-bool isStaleTemporary(std::string_view fileName);
-
-// Removes the stale temporaries directly in a folder; one that cannot be
-// removed, or a folder that cannot be read, is left as it is. Never fails.
-void removeStaleTemporaries(const std::string& hostFolder);
-
-// The whole content of a file; nullopt when it does not exist.
-std::optional<std::string> readWholeFile(const std::string& hostPath, const std::string& controlPath);
+ private:
+  std::string host(const std::string& path) const { return drives_.toHostPath(path); }
+  const DriveMap& drives_;
+};
 
 }  // namespace qmx::posix

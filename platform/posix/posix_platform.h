@@ -3,20 +3,25 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/file_platform.h"
 #include "platform/posix/drive_map.h"
 
 namespace qmx {
+namespace posix {
+class PosixFileSystem;
+}
 
-class PosixPlatform : public Platform {
+class PosixPlatform : public FilePlatform {
  public:
   using MessageHandler = std::function<void(const std::string& text)>;
 
   // A platform over the machine root; message boxes go to the handler (to standard
   // error when none is given).
   explicit PosixPlatform(std::string machineRoot, MessageHandler onMessage = {});
+  ~PosixPlatform() override;
 
   void setMessageHandler(MessageHandler onMessage) { onMessage_ = std::move(onMessage); }
   const DriveMap& driveMap() const { return drives_; }
@@ -27,15 +32,7 @@ class PosixPlatform : public Platform {
   std::optional<RegistryValue> registryValue(std::string_view keyPath,
                                              std::string_view valueName) override;
 
-  bool fileExists(const std::string& path) override;
-  bool folderExists(const std::string& path) override;
-  void createFolder(const std::string& path) override;
-  std::optional<std::string> readFile(const std::string& path) override;
-  void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
-  void replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) override;
-  void deleteFile(const std::string& path) override;
-  std::vector<std::string> listFiles(const std::string& folder) override;
-  std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;
+  FileSystem& fileSystem() override;
 
   std::optional<std::uint32_t> queryConnectedState() override;
   bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
@@ -51,6 +48,7 @@ class PosixPlatform : public Platform {
 
  private:
   DriveMap drives_;
+  std::unique_ptr<posix::PosixFileSystem> files_;
   MessageHandler onMessage_;
 };
 

@@ -12,6 +12,7 @@
 
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/registry_file.h"
+#include "platform/posix/unique_fd.h"
 
 namespace qmx {
 namespace {
@@ -54,37 +55,27 @@ std::shared_ptr<const ParsedRegistry> emptyRegistry() {
 
 // The parsed registry file; an empty registry when it is missing or unreadable.
 std::shared_ptr<const ParsedRegistry> loadRegistry(const std::string& hostPath) {
-  const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return emptyRegistry();
+  const posix::UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return emptyRegistry();
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return emptyRegistry();
-  }
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return emptyRegistry();
   // Stamp taken before reading: the bytes read are at least as new as the stamp,
   // so a change during the read shows as a new stamp on the next call.
   const FileStamp stamp = stampOf(st);
   {
     std::lock_guard<std::mutex> lock(cacheMutex);
     const auto it = cache.find(hostPath);
-    if (it != cache.end() && it->second.stamp == stamp) {
-      ::close(fd);
-      return it->second.registry;
-    }
+    if (it != cache.end() && it->second.stamp == stamp) return it->second.registry;
   }
   std::string bytes;
   char buf[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return emptyRegistry();
-    }
+    if (n < 0) return emptyRegistry();
     if (n == 0) break;
     bytes.append(buf, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   auto parsed = std::make_shared<const ParsedRegistry>(parseRegistryFile(bytes));
   std::lock_guard<std::mutex> lock(cacheMutex);
   if (cache.size() >= kMaxCachedFiles && cache.find(hostPath) == cache.end()) cache.erase(cache.begin());

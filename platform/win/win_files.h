@@ -1,20 +1,38 @@
-// Win32 file operations with the control's error numbers. Internal to the backend.
+// The Win32 file primitives under the shared file policy: paths used as the
+// control writes them, Win32 errors turned into the control's error numbers.
+// Internal to the backend.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace qmx::win {
 
-// The automation error number for a Win32 error of a file operation;
-// missingIsFile picks 53 (file) rather than 76 (path) for a missing file.
-int errorNumberForWin32(std::uint32_t error, bool missingIsFile);
+// The automation error number for a Win32 error of a file operation; a missing
+// file or folder is kFileNotFound.
+FsError errorNumberForWin32(std::uint32_t error);
 
-// Throws the AutomationError for a Win32 error, naming the control path.
-[[noreturn]] void throwFileError(std::uint32_t error, const std::string& controlPath, bool missingIsFile);
-
-// True for the name of a temporary whose writer process has ended. A live
-// writer's, or one this process cannot ask about, is kept. Never fails.
-bool isStaleTemporary(std::string_view fileName);
+class WinFileSystem : public FileSystem {
+ public:
+  EntryKind kind(const std::string& path) override;
+  // The read-only attribute.
+  bool isReadOnly(const std::string& path) override;
+  FsError createFolder(const std::string& path) override;
+  // OwnerOnly gives the file a descriptor letting in only this user and the system.
+  FsError createExclusive(const std::string& path, FileAccess access, std::unique_ptr<WritableFile>& file) override;
+  // MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
+  FsError renameOver(const std::string& from, const std::string& to) override;
+  FsError remove(const std::string& path) override;
+  // A no-op: Windows has no folder flush; the write-through rename stands for it.
+  FsError flushFolder(const std::string& folder) override;
+  FsError listFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
+  FsError readWhole(const std::string& path, std::string& bytes) override;
+  // A byte-range lock on the folder's ".lock.tmp0_0" file.
+  FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) override;
+  std::uint64_t writerId() override;
+  bool writerAlive(std::uint64_t writer) override;
+};
 
 }  // namespace qmx::win

@@ -6,11 +6,10 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <algorithm>
 #include <charconv>
 
 #include "base/ascii_text.h"
-#include "platform/win/pbkdf2_password_hash.h"
+#include "password/password_hash.h"
 #include "platform/win/win_text.h"
 
 namespace qmx {
@@ -86,18 +85,12 @@ std::optional<std::string> WinPlatform::decodeCharset(std::string_view bytes, st
   return win::narrow(wide);
 }
 
-std::string WinPlatform::hashPassword(std::string_view password) { return win::pbkdf2Hash(password); }
+std::string WinPlatform::hashPassword(std::string_view password) { return password::hashPassword(password); }
 
-// A yescrypt record from a Linux machine is a hash too, if not one this
-// backend can check: taken as clear text, its hash text would be a password.
-bool WinPlatform::isPasswordHash(std::string_view text) {
-  const bool yescryptForm = text.substr(0, 3) == "$y$" && std::count(text.begin(), text.end(), '$') == 4 &&
-                            text.back() != '$';
-  return win::isPbkdf2Hash(text) || yescryptForm;
-}
+bool WinPlatform::isPasswordHash(std::string_view text) { return password::isPasswordHash(text); }
 
 bool WinPlatform::passwordMatchesHash(std::string_view password, std::string_view storedHash) {
-  return win::matchesPbkdf2Hash(password, storedHash);
+  return password::passwordMatchesHash(password, storedHash);
 }
 
 }  // namespace qmx

@@ -6,11 +6,12 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/file_platform.h"
+#include "platform/win/win_files.h"
 
 namespace qmx {
 
-class WinPlatform : public Platform {
+class WinPlatform : public FilePlatform {
  public:
   using MessageHandler = std::function<void(const std::string& text)>;
 
@@ -21,15 +22,7 @@ class WinPlatform : public Platform {
   std::optional<RegistryValue> registryValue(std::string_view keyPath,
                                              std::string_view valueName) override;
 
-  bool fileExists(const std::string& path) override;
-  bool folderExists(const std::string& path) override;
-  void createFolder(const std::string& path) override;
-  std::optional<std::string> readFile(const std::string& path) override;
-  void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
-  void replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) override;
-  void deleteFile(const std::string& path) override;
-  std::vector<std::string> listFiles(const std::string& folder) override;
-  std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;
+  FileSystem& fileSystem() override { return files_; }
 
   std::optional<std::uint32_t> queryConnectedState() override;
   bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
@@ -45,6 +38,7 @@ class WinPlatform : public Platform {
 
  private:
   MessageHandler onMessage_;
+  win::WinFileSystem files_;
 };
 
 }  // namespace qmx

@@ -10,7 +10,8 @@
 
 #include <algorithm>
 
-#include "base/ascii_text.h"
+#include "platform/file_policy.h"
+#include "base/unique_handle.h"
 #include "platform/win/win_platform.h"
 
 namespace qmx {
@@ -18,22 +19,15 @@ namespace {
 
 constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_32KEY;
 
-class OpenKey {
- public:
-  explicit OpenKey(std::string_view path) {
-    const std::string p(path);
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, p.c_str(), 0, kReadAccess, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~OpenKey() {
-    if (key_) ::RegCloseKey(key_);
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  HKEY get() const { return key_; }
+void closeKey(HKEY key) { ::RegCloseKey(key); }
+using KeyHandle = UniqueHandle<HKEY, closeKey>;
 
- private:
-  HKEY key_ = nullptr;
-};
+// The key opened for reading; empty when it cannot be.
+KeyHandle openKey(const std::string& path) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, kReadAccess, &key) != ERROR_SUCCESS) return {};
+  return KeyHandle(key);
+}
 
 // The registry's own paths have no leading or doubled separators.
 std::string cleanPath(std::string_view path) {
@@ -49,8 +43,8 @@ std::string cleanPath(std::string_view path) {
 }  // namespace
 
 std::optional<std::vector<std::string>> WinPlatform::registrySubkeys(std::string_view keyPath) {
-  OpenKey key(cleanPath(keyPath));
-  if (!key.get()) return std::nullopt;
+  const KeyHandle key = openKey(cleanPath(keyPath));
+  if (!key) return std::nullopt;
   std::vector<std::string> names;
   for (DWORD index = 0;; ++index) {
     char name[256];  // a key name has at most 255 characters
@@ -60,14 +54,13 @@ std::optional<std::vector<std::string>> WinPlatform::registrySubkeys(std::string
     if (rc != ERROR_SUCCESS) break;
     names.emplace_back(name, length);
   }
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return upperAscii(a) < upperAscii(b); });
+  std::sort(names.begin(), names.end(), listingOrder);
   return names;
 }
 
 std::optional<RegistryValue> WinPlatform::registryValue(std::string_view keyPath, std::string_view valueName) {
-  OpenKey key(cleanPath(keyPath));
-  if (!key.get()) return std::nullopt;
+  const KeyHandle key = openKey(cleanPath(keyPath));
+  if (!key) return std::nullopt;
   const std::string name(valueName);
   const char* namePtr = name.empty() ? nullptr : name.c_str();
   RegistryValue value;

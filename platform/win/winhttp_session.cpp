@@ -11,6 +11,8 @@
 
 #include "base/automation_error.h"
 #include "base/request_address.h"
+#include "platform/reply_too_large.h"
+#include "base/unique_handle.h"
 #include "platform/win/win_platform.h"
 #include "platform/win/win_text.h"
 
@@ -21,19 +23,8 @@ namespace {
 // system's "file too large".
 constexpr std::int32_t kReplyTooLarge = ERROR_FILE_TOO_LARGE;
 
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET h = nullptr) : h_(h) {}
-  ~InternetHandle() {
-    if (h_) ::WinHttpCloseHandle(h_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return h_; }
-
- private:
-  HINTERNET h_;
-};
+void closeInternet(HINTERNET h) { ::WinHttpCloseHandle(h); }
+using InternetHandle = UniqueHandle<HINTERNET, closeInternet>;
 
 int timeoutMs(std::chrono::seconds s) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(s).count();
@@ -124,10 +115,7 @@ class WinHttpSession : public HttpSession {
     reply.status = static_cast<long>(status);
     reply.contentType = header(req.get(), WINHTTP_QUERY_CONTENT_TYPE);
 
-    auto tooLarge = [&] {
-      return AutomationError(-kReplyTooLarge, "The reply is larger than " + std::to_string(limits_.maxReplyBytes) +
-                                                  " bytes and was refused (" + where + ")");
-    };
+    auto tooLarge = [&] { return replyTooLargeError(kReplyTooLarge, limits_.maxReplyBytes, where); };
     std::uint64_t announced = 0;
     const std::string length = header(req.get(), WINHTTP_QUERY_CONTENT_LENGTH);
     if (!length.empty()) {

@@ -1,10 +1,9 @@
-// The promises of the seam's file and folder calls, run over every backend
-// that can run here, so the test fake cannot drift from the real one.
+// The promises of the seam's file and folder calls, run over every backend:
+// the fake and the POSIX backend here, the fake and the Windows backend under
+// Wine, so that none can drift from the others.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -14,9 +13,19 @@
 #include <vector>
 
 #include "base/automation_error.h"
-#include "platform/posix/posix_platform.h"
 #include "support/fake_platform.h"
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win/win_platform.h"
+#else
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/posix/posix_platform.h"
 #include "support/temp_root.h"
+#endif
 
 namespace qmx {
 namespace {
@@ -24,22 +33,66 @@ namespace {
 using test::errorNumberOf;
 using Names = std::vector<std::string>;
 
-// Each backend offers the platform and two ways around it, for what the seam
-// cannot do itself: mark a file read-only, and put a file down directly.
+// Each backend offers the platform, the folder the cases work in, and ways
+// around the seam: mark a file read-only, put a file down directly, and name a
+// writer that is alive and one that has ended.
 class FakeBackend {
  public:
   Platform& platform() { return fake_; }
+  std::string root() const { return "C:"; }
   void markReadOnly(const std::string& path) { fake_.setReadOnly(path); }
   void putFileDirectly(const std::string& path, std::string_view bytes) { fake_.putFile(path, bytes); }
+  std::uint64_t liveWriter() const { return fake_.writerId; }
+  std::uint64_t endedWriter() {
+    fake_.endedWriters.insert(99);
+    return 99;
+  }
 
  private:
   test::FakePlatform fake_;
 };
 
+#ifdef _WIN32
+class WinBackend {
+ public:
+  WinBackend() {
+    char base[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, base);
+    static int made = 0;
+    root_ = std::string(base) + "qmxc" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(++made);
+    ::CreateDirectoryA(root_.c_str(), nullptr);
+  }
+  ~WinBackend() {
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(root_, ec);
+  }
+  Platform& platform() { return win_; }
+  std::string root() const { return root_; }
+  void markReadOnly(const std::string& path) {
+    ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY)) << path;
+  }
+  void putFileDirectly(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+  }
+  std::uint64_t liveWriter() const { return ::GetCurrentProcessId(); }
+  std::uint64_t endedWriter() const { return 0xFFFFFFF0u; }  // no process has that id
+
+ private:
+  std::string root_;
+  WinPlatform win_{[](const std::string&) {}};
+};
+using Backends = ::testing::Types<FakeBackend, WinBackend>;
+#else
 class PosixBackend {
  public:
   PosixBackend() { root_.makeFolder("drive_c"); }
   Platform& platform() { return posix_; }
+  std::string root() const { return "C:"; }
   void markReadOnly(const std::string& path) {
     ASSERT_EQ(::chmod(hostPath(path).c_str(), 0444), 0) << path;
   }
@@ -48,6 +101,14 @@ class PosixBackend {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
   }
+  std::uint64_t liveWriter() const { return static_cast<std::uint64_t>(::getpid()); }
+  // A child that has exited and been reaped: its pid names no process.
+  std::uint64_t endedWriter() const {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return static_cast<std::uint64_t>(child);
+  }
 
  private:
   std::string hostPath(const std::string& path) const { return posix_.driveMap().toHostPath(path); }
@@ -55,13 +116,15 @@ class PosixBackend {
   test::TempRoot root_;
   PosixPlatform posix_{root_.path(), [](const std::string&) {}};
 };
+using Backends = ::testing::Types<FakeBackend, PosixBackend>;
+#endif
 
 template <typename Backend>
 class PlatformContract : public ::testing::Test {
  protected:
   PlatformContract() { platform().createFolder(kFolder); }
   Platform& platform() { return backend_.platform(); }
-  static std::string at(const std::string& name) { return std::string(kFolder) + "\\" + name; }
+  std::string at(const std::string& name) const { return kFolder + "\\" + name; }
   // The description must name the path, so the host can tell what failed.
   void expectError(std::int32_t number, const std::string& path, const std::function<void()>& call) {
     try {
@@ -73,16 +136,15 @@ class PlatformContract : public ::testing::Test {
     }
   }
 
-  static constexpr const char* kFolder = "C:\\Work";
   Backend backend_;
+  const std::string kFolder = backend_.root() + "\\Work";
 };
 
-using Backends = ::testing::Types<FakeBackend, PosixBackend>;
 class BackendNames {
  public:
   template <typename T>
   static std::string GetName(int) {
-    return std::is_same_v<T, FakeBackend> ? "Fake" : "Posix";
+    return std::is_same_v<T, FakeBackend> ? "Fake" : "Real";
   }
 };
 TYPED_TEST_SUITE(PlatformContract, Backends, BackendNames);
@@ -90,7 +152,7 @@ TYPED_TEST_SUITE(PlatformContract, Backends, BackendNames);
 TYPED_TEST(PlatformContract, ReadFileMissesQuietlyAndRefusesAFolder) {
   Platform& p = this->platform();
   EXPECT_EQ(p.readFile(this->at("none.xml")), std::nullopt);
-  EXPECT_EQ(p.readFile("C:\\Nowhere\\none.xml"), std::nullopt);
+  EXPECT_EQ(p.readFile(this->backend_.root() + "\\Nowhere\\none.xml"), std::nullopt);
   EXPECT_FALSE(p.fileExists(this->at("none.xml")));
   EXPECT_EQ(errorNumberOf([&] { p.readFile(this->kFolder); }), kPathFileAccessError);
 }
@@ -136,9 +198,9 @@ TYPED_TEST(PlatformContract, ReadOnlyFileIsNeitherReplacedNorDeleted) {
 
 TYPED_TEST(PlatformContract, ReplaceFileInAMissingFolderFailsWithPathNotFound) {
   Platform& p = this->platform();
-  const std::string path = "C:\\Work\\missing\\t.xml";
+  const std::string path = this->at("missing\\t.xml");
   this->expectError(kPathNotFound, path, [&] { p.replaceFile(path, "x", FileAccess::Everyone); });
-  EXPECT_FALSE(p.folderExists("C:\\Work\\missing"));
+  EXPECT_FALSE(p.folderExists(this->at("missing")));
   EXPECT_EQ(p.listFiles(this->kFolder), Names{});
 }
 
@@ -166,9 +228,9 @@ TYPED_TEST(PlatformContract, CreateFolderMakesOneLevelOnly) {
   EXPECT_EQ(errorNumberOf([&] { p.createFolder(this->at("f")); }), kFileAlreadyExists);
   EXPECT_EQ(p.readFile(this->at("f")), "f");
 
-  const std::string deep = "C:\\Work\\x\\y";
+  const std::string deep = this->at("x\\y");
   this->expectError(kPathNotFound, deep, [&] { p.createFolder(deep); });
-  EXPECT_FALSE(p.folderExists("C:\\Work\\x"));
+  EXPECT_FALSE(p.folderExists(this->at("x")));
 }
 
 TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) {
@@ -180,8 +242,12 @@ TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) 
   p.replaceFile(this->at("Bfolder\\inner.xml"), "i", FileAccess::Everyone);
   // A live writer's temporary (this process is alive) is hidden, never removed;
   // names that only resemble one are files like any other.
-  const std::string live = ".b.xml.tmp" + std::to_string(::getpid()) + "_7";
+  const std::string live = ".b.xml.tmp" + std::to_string(this->backend_.liveWriter()) + "_7";
   this->backend_.putFileDirectly(this->at(live), "half");
+  // An ended writer's goes at the listing; the folder lock leaves nothing listed.
+  const std::string dead = ".b.xml.tmp" + std::to_string(this->backend_.endedWriter()) + "_1";
+  this->backend_.putFileDirectly(this->at(dead), "torn");
+  { auto lock = p.lockFolder(this->kFolder); }
   for (const char* lookalike : {".tmp1_2", "e.tmp1_2", ".e.tmp1", ".e.TMP1_2", ".e.tmp1_2x"}) {
     this->backend_.putFileDirectly(this->at(lookalike), "l");
   }
@@ -191,15 +257,33 @@ TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) 
             (Names{".e.tmp1", ".e.TMP1_2", ".e.tmp1_2x", ".tmp1_2", "a.xml", "az.xml", "a_1.xml",
                    "b.xml", "C.xml", "D.xml", "e.tmp1_2"}));
   EXPECT_EQ(p.readFile(this->at(live)), "half");
+  EXPECT_FALSE(p.fileExists(this->at(dead)));
   EXPECT_EQ(p.listFiles(this->at("Bfolder")), Names{"inner.xml"});
 
-  this->expectError(kPathNotFound, "C:\\Work\\none", [&] { p.listFiles("C:\\Work\\none"); });
+  this->expectError(kPathNotFound, this->at("none"), [&] { p.listFiles(this->at("none")); });
 }
 
 TYPED_TEST(PlatformContract, LockFolderNeedsTheFolder) {
   Platform& p = this->platform();
   EXPECT_NE(p.lockFolder(this->kFolder), nullptr);
-  this->expectError(kPathNotFound, "C:\\Work\\none", [&] { p.lockFolder("C:\\Work\\none"); });
+  this->expectError(kPathNotFound, this->at("none"), [&] { p.lockFolder(this->at("none")); });
+}
+
+TYPED_TEST(PlatformContract, StreamedWriteLandsWholeOrNotAtAll) {
+  Platform& p = this->platform();
+  const std::string path = this->at("t.xml");
+  p.replaceFile(path, "old", FileAccess::Everyone);
+  const auto halfThenFail = [](const Platform::ContentSink& sink) {
+    sink(std::string(300000, 'a'));
+    throw AutomationError(kInvalidProcedureCall, "no byte for this character");
+  };
+  this->expectError(kInvalidProcedureCall, "no byte for this character",
+                    [&] { p.replaceFileStreamed(path, halfThenFail, FileAccess::Everyone); });
+  EXPECT_EQ(p.readFile(path), "old");
+  p.replaceFileStreamed(
+      path, [](const Platform::ContentSink& sink) { sink("new "), sink(""), sink("bytes"); }, FileAccess::Everyone);
+  EXPECT_EQ(p.readFile(path), "new bytes");
+  EXPECT_EQ(p.listFiles(this->kFolder), Names{"t.xml"});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 #include "base/ascii_text.h"
 #include "base/codepage.h"
@@ -10,10 +11,6 @@
 
 namespace qmx::test {
 namespace {
-
-[[noreturn]] void fail(std::int32_t number, const std::string& path) {
-  throw AutomationError(number, standardErrorText(number) + ": " + path);
-}
 
 // The folder part of a normalised path ("" for the working directory).
 std::string parentOf(const std::string& key) {
@@ -29,13 +26,6 @@ std::string nameOf(const std::string& key) {
 bool isDriveRoot(const std::string& key) {
   return key.empty() || key == "\\" ||
          (key.size() == 2 && key[1] == ':' && std::isalpha(static_cast<unsigned char>(key[0])));
-}
-
-// The same listing order as the POSIX platform: case-insensitive by name.
-bool listingOrder(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::toupper(static_cast<unsigned char>(x)) < std::toupper(static_cast<unsigned char>(y));
-  });
 }
 
 class NoLock : public FileLock {};
@@ -59,8 +49,6 @@ class FakeHttpSession : public HttpSession {
  private:
   FakePlatform& owner_;
 };
-
-FakePlatform::FakePlatform() = default;
 
 // ---- Registry.
 
@@ -167,61 +155,95 @@ std::vector<std::string> FakePlatform::allFiles() const {
   return paths;
 }
 
-bool FakePlatform::fileExists(const std::string& path) { return files_.count(normalisePath(path)) != 0; }
+// The primitives over the maps: a file being written is in files_ from its
+// creation, as on disk, so listings and replays see it.
+class FakeFileSystem : public FileSystem {
+ public:
+  explicit FakeFileSystem(FakePlatform& owner) : o_(owner) {}
 
-bool FakePlatform::folderExists(const std::string& path) {
-  return folderExistsNormalised(normalisePath(path));
-}
-
-void FakePlatform::createFolder(const std::string& path) {
-  const std::string key = normalisePath(path);
-  if (folderExistsNormalised(key) || files_.count(key)) fail(kFileAlreadyExists, path);
-  if (!folderExistsNormalised(parentOf(key))) fail(kPathNotFound, path);
-  folders_.insert(key);
-}
-
-std::optional<std::string> FakePlatform::readFile(const std::string& path) {
-  const std::string key = normalisePath(path);
-  if (folders_.count(key)) fail(kPathFileAccessError, path);
-  const auto it = files_.find(key);
-  if (it == files_.end()) return std::nullopt;
-  return it->second.bytes;
-}
-
-void FakePlatform::replaceFile(const std::string& path, std::string_view bytes, FileAccess) {
-  const std::string key = normalisePath(path);
-  if (folderExistsNormalised(key)) fail(kPathFileAccessError, path);
-  if (!folderExistsNormalised(parentOf(key))) fail(kPathNotFound, path);
-  auto it = files_.find(key);
-  if (it != files_.end() && it->second.readOnly) fail(kPermissionDenied, path);
-  files_[key].bytes = std::string(bytes);
-}
-
-void FakePlatform::deleteFile(const std::string& path) {
-  const auto it = files_.find(normalisePath(path));
-  if (it == files_.end()) fail(kFileNotFound, path);
-  if (it->second.readOnly) fail(kPermissionDenied, path);
-  files_.erase(it);
-}
-
-std::vector<std::string> FakePlatform::listFiles(const std::string& folder) {
-  const std::string key = normalisePath(folder);
-  if (!folderExistsNormalised(key)) fail(kPathNotFound, folder);
-  std::vector<std::string> names;
-  for (const auto& entry : files_) {
-    if (parentOf(entry.first) != (key == "\\" ? std::string() : key)) continue;
-    // A temporary of an unfinished write is no file of the folder, as on disk.
-    const std::string name = nameOf(entry.first);
-    if (!isReplaceTemporaryName(name)) names.push_back(name);
+  EntryKind kind(const std::string& path) override {
+    const std::string key = FakePlatform::normalisePath(path);
+    if (o_.files_.count(key)) return EntryKind::File;
+    return o_.folderExistsNormalised(key) ? EntryKind::Folder : EntryKind::None;
   }
-  std::sort(names.begin(), names.end(), listingOrder);
-  return names;
-}
+  bool isReadOnly(const std::string& path) override {
+    const auto it = o_.files_.find(FakePlatform::normalisePath(path));
+    return it != o_.files_.end() && it->second.readOnly;
+  }
+  FsError createFolder(const std::string& path) override {
+    const std::string key = FakePlatform::normalisePath(path);
+    if (kind(key) != EntryKind::None) return kFileAlreadyExists;
+    if (!o_.folderExistsNormalised(parentOf(key))) return kFileNotFound;
+    o_.folders_.insert(key);
+    return 0;
+  }
+  FsError createExclusive(const std::string& path, FileAccess, std::unique_ptr<WritableFile>& file) override {
+    const std::string key = FakePlatform::normalisePath(path);
+    if (kind(key) != EntryKind::None) return kFileAlreadyExists;
+    if (!o_.folderExistsNormalised(parentOf(key))) return kFileNotFound;
+    o_.files_[key];
+    file = std::make_unique<File>(o_, key);
+    return 0;
+  }
+  FsError renameOver(const std::string& from, const std::string& to) override {
+    const auto it = o_.files_.find(FakePlatform::normalisePath(from));
+    const std::string target = FakePlatform::normalisePath(to);
+    if (it == o_.files_.end()) return kFileNotFound;
+    if (o_.folderExistsNormalised(target)) return kPathFileAccessError;
+    StoredFile moved = std::move(it->second);
+    o_.files_.erase(it);
+    o_.files_[target] = std::move(moved);
+    return 0;
+  }
+  FsError remove(const std::string& path) override {
+    return o_.files_.erase(FakePlatform::normalisePath(path)) ? 0 : kFileNotFound;
+  }
+  FsError flushFolder(const std::string& folder) override {
+    return kind(folder) == EntryKind::Folder ? 0 : kFileNotFound;
+  }
+  FsError listFolder(const std::string& folder, std::vector<FolderEntry>& entries) override {
+    std::string key = FakePlatform::normalisePath(folder);
+    if (key == "." || key == "\\") key.clear();
+    if (!o_.folderExistsNormalised(key)) return kFileNotFound;
+    for (const auto& entry : o_.files_)
+      if (parentOf(entry.first) == key) entries.push_back({nameOf(entry.first), EntryKind::File});
+    for (const auto& sub : o_.folders_)
+      if (parentOf(sub) == key) entries.push_back({nameOf(sub), EntryKind::Folder});
+    return 0;
+  }
+  FsError readWhole(const std::string& path, std::string& bytes) override {
+    const auto it = o_.files_.find(FakePlatform::normalisePath(path));
+    if (it == o_.files_.end()) return kFileNotFound;
+    bytes = it->second.bytes;
+    return 0;
+  }
+  FsError lockFolder(const std::string&, std::unique_ptr<FileLock>& lock) override {
+    lock = std::make_unique<NoLock>();
+    return 0;
+  }
+  std::uint64_t writerId() override { return o_.writerId; }
+  bool writerAlive(std::uint64_t writer) override { return o_.endedWriters.count(writer) == 0; }
 
-std::unique_ptr<FileLock> FakePlatform::lockFolder(const std::string& folder) {
-  if (!folderExistsNormalised(normalisePath(folder))) fail(kPathNotFound, folder);
-  return std::make_unique<NoLock>();
-}
+ private:
+  using StoredFile = FakePlatform::StoredFile;
+  class File : public WritableFile {
+   public:
+    File(FakePlatform& owner, std::string key) : o_(owner), key_(std::move(key)) {}
+    FsError write(std::string_view bytes) override {
+      o_.files_[key_].bytes.append(bytes);
+      return 0;
+    }
+    FsError flush() override { return 0; }
+    FsError close() override { return 0; }
+
+   private:
+    FakePlatform& o_;
+    std::string key_;
+  };
+  FakePlatform& o_;
+};
+
+FakePlatform::FakePlatform() : fileSystem_(std::make_unique<FakeFileSystem>(*this)) {}
 
 // ---- Connected state, HTTP, message boxes.
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/automation_error.h"
+#include "platform/file_platform.h"
 #include "platform/forwarding_platform.h"
 #include "platform/platform.h"
 #include "platform/registry_tree.h"
@@ -25,7 +26,7 @@ namespace qmx::test {
 // The settings root below HKEY_LOCAL_MACHINE, for tests that build installations.
 inline constexpr std::string_view kSettingsRootPath = kSettingsRoot;
 
-class FakePlatform : public Platform {
+class FakePlatform : public FilePlatform {
  public:
   using HttpHandler = std::function<HttpReply(const HttpRequest&)>;
 
@@ -66,6 +67,9 @@ class FakePlatform : public Platform {
   std::vector<std::string> allFiles() const;
   // The normalised key under which a path is kept.
   static std::string normalisePath(std::string_view path);
+  // The number this platform's temporaries carry, and the writers taken as ended.
+  std::uint64_t writerId = 4242;
+  std::set<std::uint64_t> endedWriters;
 
   // ---- Connected state: nullopt makes the query fail; refuseSet makes a set fail.
   std::optional<std::uint32_t> connectedState = kInternetStateConnected;
@@ -91,14 +95,7 @@ class FakePlatform : public Platform {
   // ---- Platform.
   std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
   std::optional<RegistryValue> registryValue(std::string_view keyPath, std::string_view valueName) override;
-  bool fileExists(const std::string& path) override;
-  bool folderExists(const std::string& path) override;
-  void createFolder(const std::string& path) override;
-  std::optional<std::string> readFile(const std::string& path) override;
-  void replaceFile(const std::string& path, std::string_view bytes, FileAccess access) override;
-  void deleteFile(const std::string& path) override;
-  std::vector<std::string> listFiles(const std::string& folder) override;
-  std::unique_ptr<FileLock> lockFolder(const std::string& folder) override;
+  FileSystem& fileSystem() override { return *fileSystem_; }
   std::optional<std::uint32_t> queryConnectedState() override;
   bool setConnectedState(std::uint32_t state, std::uint32_t flags) override;
   std::unique_ptr<HttpSession> openHttpSession() override;
@@ -110,6 +107,7 @@ class FakePlatform : public Platform {
 
  private:
   friend class FakeHttpSession;
+  friend class FakeFileSystem;
   struct StoredFile {
     std::string bytes;
     bool readOnly = false;
@@ -120,6 +118,7 @@ class FakePlatform : public Platform {
   std::map<std::string, StoredFile> files_;
   std::set<std::string> folders_;
   HttpHandler httpHandler_;
+  std::unique_ptr<FileSystem> fileSystem_;
 };
 
 // The platform calls FaultyPlatform counts, one per member of Platform, and the
@@ -128,7 +127,7 @@ enum class PlatformCall {
   RegistrySubkeys, RegistryValue, FileExists, FolderExists, CreateFolder, ReadFile,
   ReplaceFile, DeleteFile, ListFiles, LockFolder, QueryConnectedState, SetConnectedState,
   OpenHttpSession, MessageBox, DecodeCharset, HashPassword, IsPasswordHash, PasswordMatchesHash,
-  HttpSend,
+  HttpSend, FilePrimitive,
 };
 
 // Wraps a platform and fails its Nth call (1-based) among the calls being
@@ -140,6 +139,14 @@ enum class PlatformCall {
 class FaultyPlatform : public ForwardingPlatform {
  public:
   explicit FaultyPlatform(Platform& inner) : ForwardingPlatform(inner) {}
+  // Also counts, and fails, each file primitive (create, write, flush, close,
+  // rename, folder flush, ...) that the file policy of `backend` makes below
+  // this platform: a failing one returns the file error, a failing query
+  // answers as a miss (nothing there, not read-only, writer alive).
+  FaultyPlatform(Platform& inner, FilePlatform& backend);
+  ~FaultyPlatform() override;
+  FaultyPlatform(const FaultyPlatform&) = delete;
+  FaultyPlatform& operator=(const FaultyPlatform&) = delete;
 
   // Fails the Nth counted call from now on (counting restarts at 0); with
   // persistent, every counted call after it fails too.
@@ -180,6 +187,9 @@ class FaultyPlatform : public ForwardingPlatform {
 
  private:
   [[noreturn]] void throwFileFault(const std::string& path) const;
+
+  FilePlatform* backend_ = nullptr;
+  std::unique_ptr<FileSystem> primitives_;
 
   std::set<PlatformCall> countOnly_;
   std::size_t count_ = 0;

@@ -3,6 +3,69 @@
 #include "support/fake_platform.h"
 
 namespace qmx::test {
+namespace {
+
+// The file primitives under a FaultyPlatform, each counted as one call.
+class FaultyFileSystem : public FileSystem {
+ public:
+  FaultyFileSystem(FaultyPlatform& owner, FileSystem& inner, std::int32_t& error)
+      : owner_(owner), inner_(inner), error_(error) {}
+
+  EntryKind kind(const std::string& p) override { return due() ? EntryKind::None : inner_.kind(p); }
+  bool isReadOnly(const std::string& p) override { return !due() && inner_.isReadOnly(p); }
+  FsError createFolder(const std::string& p) override { return due() ? error_ : inner_.createFolder(p); }
+  FsError createExclusive(const std::string& p, FileAccess a, std::unique_ptr<WritableFile>& f) override {
+    if (due()) return error_;
+    const FsError e = inner_.createExclusive(p, a, f);
+    if (e == 0) f = std::make_unique<File>(*this, std::move(f));
+    return e;
+  }
+  FsError renameOver(const std::string& from, const std::string& to) override {
+    return due() ? error_ : inner_.renameOver(from, to);
+  }
+  FsError remove(const std::string& p) override { return due() ? error_ : inner_.remove(p); }
+  FsError flushFolder(const std::string& p) override { return due() ? error_ : inner_.flushFolder(p); }
+  FsError listFolder(const std::string& p, std::vector<FolderEntry>& e) override {
+    return due() ? error_ : inner_.listFolder(p, e);
+  }
+  FsError readWhole(const std::string& p, std::string& b) override { return due() ? error_ : inner_.readWhole(p, b); }
+  FsError lockFolder(const std::string& p, std::unique_ptr<FileLock>& l) override {
+    return due() ? error_ : inner_.lockFolder(p, l);
+  }
+  std::uint64_t writerId() override { return inner_.writerId(); }
+  bool writerAlive(std::uint64_t w) override { return due() || inner_.writerAlive(w); }
+
+ private:
+  class File : public WritableFile {
+   public:
+    File(FaultyFileSystem& fs, std::unique_ptr<WritableFile> inner) : fs_(fs), inner_(std::move(inner)) {}
+    FsError write(std::string_view b) override { return fs_.due() ? fs_.error_ : inner_->write(b); }
+    FsError flush() override { return fs_.due() ? fs_.error_ : inner_->flush(); }
+    FsError close() override { return fs_.due() ? fs_.error_ : inner_->close(); }
+
+   private:
+    FaultyFileSystem& fs_;
+    std::unique_ptr<WritableFile> inner_;
+  };
+  bool due() { return owner_.shouldFail(PlatformCall::FilePrimitive); }
+
+  FaultyPlatform& owner_;
+  FileSystem& inner_;
+  std::int32_t& error_;
+};
+
+}  // namespace
+
+FaultyPlatform::FaultyPlatform(Platform& inner, FilePlatform& backend)
+    : ForwardingPlatform(inner),
+      backend_(&backend),
+      primitives_(std::make_unique<FaultyFileSystem>(*this, backend.fileSystem(), fileError_)) {
+  backend.interposeFileSystem(primitives_.get());
+}
+
+FaultyPlatform::~FaultyPlatform() {
+  if (backend_) backend_->interposeFileSystem(nullptr);
+}
 
 void FaultyPlatform::failAt(std::size_t n, std::int32_t fileError, bool persistent) {
   failAt_ = n;

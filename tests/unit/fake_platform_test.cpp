@@ -22,5 +22,31 @@ TEST(FaultyPlatform, FailsExactlyTheNthCountedCallAndKeepsOldContent) {
   EXPECT_EQ(p.faultsInjected(), 1u);
 }
 
+// Below the seam: a temporary's name already taken (a dead process with this
+// pid) is passed over, and a failing primitive reports its number with the
+// target's control path, keeps the old bytes and leaves no temporary.
+TEST(FaultyPlatform, ReachesThePrimitivesUnderTheFilePolicy) {
+  FakePlatform inner;
+  inner.putFile("C:\\D\\f.txt", "old");
+  FaultyPlatform p(inner, inner);
+  p.countOnly({PlatformCall::FilePrimitive});
+  p.failAt(4, kFileAlreadyExists);  // kind, read-only, stale clean-up, then the create
+  p.replaceFile("C:\\D\\f.txt", "new", FileAccess::Everyone);
+  EXPECT_EQ(p.faultsInjected(), 1u);
+  EXPECT_EQ(inner.file("C:\\D\\f.txt"), "new");
+  for (std::size_t step = 5; step <= 8; ++step) {  // write, flush, close, rename
+    p.failAt(step, kDiskFull);
+    try {
+      p.replaceFile("C:\\D\\f.txt", "lost", FileAccess::Everyone);
+      ADD_FAILURE() << "step " << step;
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), kDiskFull);
+      EXPECT_EQ(e.description(), standardErrorText(kDiskFull) + ": C:\\D\\f.txt");
+    }
+    EXPECT_EQ(inner.allFiles(), std::vector<std::string>{"C:\\D\\f.txt"}) << step;
+    EXPECT_EQ(inner.file("C:\\D\\f.txt"), "new");
+  }
+}
+
 }  // namespace
 }  // namespace qmx::test

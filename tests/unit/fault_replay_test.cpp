@@ -159,7 +159,7 @@ TEST(FaultReplay, EveryWriterLeavesEachFileOldOrNewAndLosesNoTransaction) {
     std::size_t calls = 0;
     {
       World w;
-      FaultyPlatform faulty(w.fake);
+      FaultyPlatform faulty(w.fake, w.fake);
       XMLLoad control(faulty);
       faulty.failAt(0);
       const auto before = filesOf(w.fake);
@@ -171,7 +171,7 @@ TEST(FaultReplay, EveryWriterLeavesEachFileOldOrNewAndLosesNoTransaction) {
     for (std::size_t n = 1; n <= calls; ++n) {
       SCOPED_TRACE("call " + std::to_string(n) + " of " + std::to_string(calls) + " fails");
       World w;
-      FaultyPlatform faulty(w.fake);
+      FaultyPlatform faulty(w.fake, w.fake);
       XMLLoad control(faulty);
       const auto before = filesOf(w.fake);
       faulty.failAt(n);
@@ -181,6 +181,9 @@ TEST(FaultReplay, EveryWriterLeavesEachFileOldOrNewAndLosesNoTransaction) {
         // A failure the host hears of is fine; what matters is the files.
       }
       s.check(w, before);
+      // A temporary of this process's own write is never left behind.
+      for (const std::string& path : w.fake.allFiles())
+        EXPECT_EQ(path.find(".tmp" + std::to_string(w.fake.writerId) + "_"), std::string::npos) << path;
     }
   }
 }

@@ -1,4 +1,5 @@
-#include "platform/win/pbkdf2_password_hash.h"
+// This system's password scheme on Windows: PBKDF2-HMAC-SHA256 through BCrypt.
+#include "password/pbkdf2.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -8,8 +9,11 @@
 #include <optional>
 
 #include "base/automation_error.h"
+#include "base/unique_handle.h"
+#include "password/password_hash.h"
+#include "password/password_record.h"
 
-namespace qmx::win {
+namespace qmx::password {
 namespace {
 
 constexpr std::string_view kPrefix = "$pbkdf2-sha256$";
@@ -55,6 +59,9 @@ std::optional<std::string> decode(std::string_view text) {
   return out;
 }
 
+void closeAlgorithm(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+using Algorithm = UniqueHandle<BCRYPT_ALG_HANDLE, closeAlgorithm>;
+
 struct Parsed {
   std::uint32_t rounds;
   std::string salt;
@@ -85,18 +92,18 @@ std::optional<Parsed> parse(std::string_view text) {
 
 std::string pbkdf2Sha256(std::string_view password, std::string_view salt, std::uint32_t rounds,
                          std::size_t length) {
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr,
+  BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
+  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr,
                                                     BCRYPT_ALG_HANDLE_HMAC_FLAG)))
     return {};
+  const Algorithm algorithm(rawAlgorithm);
   std::string key(length, '\0');
   // BCrypt takes non-const buffers it does not write.
   std::string pw(password), sl(salt);
   const NTSTATUS status = ::BCryptDeriveKeyPBKDF2(
-      algorithm, reinterpret_cast<PUCHAR>(pw.data()), static_cast<ULONG>(pw.size()),
+      algorithm.get(), reinterpret_cast<PUCHAR>(pw.data()), static_cast<ULONG>(pw.size()),
       reinterpret_cast<PUCHAR>(sl.data()), static_cast<ULONG>(sl.size()), rounds,
       reinterpret_cast<PUCHAR>(key.data()), static_cast<ULONG>(key.size()), 0);
-  ::BCryptCloseAlgorithmProvider(algorithm, 0);
   SecureZeroMemory(pw.data(), pw.size());
   return BCRYPT_SUCCESS(status) ? key : std::string();
 }
@@ -120,11 +127,17 @@ bool matchesPbkdf2Hash(std::string_view password, std::string_view storedHash) {
   if (!stored || stored->rounds > kMaxRounds || password.find('\0') != std::string_view::npos) return false;
   const std::string computed = pbkdf2Sha256(password, stored->salt, stored->rounds, kHashBytes);
   if (computed.size() != kHashBytes) return false;
-  // Compare in full so that the time taken does not hint at the matching prefix.
-  unsigned char difference = 0;
-  for (std::size_t i = 0; i < kHashBytes; ++i)
-    difference |= static_cast<unsigned char>(computed[i] ^ stored->hash[i]);
-  return difference == 0;
+  return equalInConstantTime(computed, stored->hash);
 }
 
-}  // namespace qmx::win
+std::string hashPassword(std::string_view password) { return pbkdf2Hash(password); }
+
+// A yescrypt record from a Linux machine is a hash too, if not one this
+// system can check: taken as clear text, its hash text would be a password.
+bool isPasswordHash(std::string_view text) { return isPbkdf2Hash(text) || hasYescryptForm(text); }
+
+bool passwordMatchesHash(std::string_view password, std::string_view storedHash) {
+  return matchesPbkdf2Hash(password, storedHash);
+}
+
+}  // namespace qmx::password

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace qmx::win {
+namespace qmx::password {
 
 inline constexpr std::uint32_t kPbkdf2Rounds = 600000;
 
@@ -28,4 +28,4 @@ bool matchesPbkdf2Hash(std::string_view password, std::string_view storedHash);
 std::string pbkdf2Sha256(std::string_view password, std::string_view salt, std::uint32_t rounds,
                          std::size_t length);
 
-}  // namespace qmx::win
+}  // namespace qmx::password

@@ -1,0 +1,157 @@
+#include "platform/file_policy.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "base/ascii_text.h"
+#include "base/automation_error.h"
+#include "platform/temporary_names.h"
+
+namespace qmx {
+namespace {
+
+// Fresh temporary names tried before a write gives up: a process that died
+// with this process's number (a container runs its host as the same pid every
+// time) may have left the very name behind.
+constexpr int kTemporaryNameAttempts = 100;
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The folder part with its trailing separator ("" for the working folder).
+std::string folderPart(const std::string& path) {
+  const auto cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// The path of a name inside a folder given with or without its trailing separator.
+std::string inFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty() || isSeparator(folder.back())) return folder + name;
+  return folder + "\\" + name;
+}
+
+bool isStale(FileSystem& fs, const std::string& name) {
+  const std::optional<std::uint64_t> writer = replaceTemporaryWriter(name);
+  // Writer 0 is no process (a backend's folder lock may live under that name).
+  return writer && *writer != 0 && !fs.writerAlive(*writer);
+}
+
+// Removes a temporary that will never be renamed and reports error for the target.
+[[noreturn]] void abandon(FileSystem& fs, std::unique_ptr<WritableFile>& file, const std::string& temp,
+                          FsError error, const std::string& path) {
+  file.reset();  // closed before it is removed, for Windows' sake
+  (void)fs.remove(temp);
+  throwFileError(error, path, false);
+}
+
+}  // namespace
+
+bool listingOrder(const std::string& a, const std::string& b) { return upperAscii(a) < upperAscii(b); }
+
+void throwFileError(FsError error, const std::string& path, bool missingIsFile) {
+  const std::int32_t number = error == kFileNotFound && !missingIsFile ? kPathNotFound : error;
+  throw AutomationError(number, standardErrorText(number) + ": " + path);
+}
+
+void replaceWhole(FileSystem& fs, const std::string& path, const Platform::ContentWriter& write, FileAccess access) {
+  static std::atomic<std::uint64_t> counter{0};
+  const std::string folder = folderPart(path);
+  const std::string name = path.substr(folder.size());
+  if (name.empty() || fs.kind(path) == EntryKind::Folder) throwFileError(kPathFileAccessError, path, true);
+  // A rename would replace it whatever its mark; a read-only file is refused
+  // instead, as deleting it is.
+  if (fs.isReadOnly(path)) throwFileError(kPermissionDenied, path, false);
+  removeStaleTemporaries(fs, folder);
+
+  std::unique_ptr<WritableFile> file;
+  std::string temp;
+  FsError error = kFileAlreadyExists;
+  for (int attempt = 0; error == kFileAlreadyExists && attempt < kTemporaryNameAttempts; ++attempt) {
+    temp = folder + replaceTemporaryName(name, fs.writerId(), counter.fetch_add(1));
+    error = fs.createExclusive(temp, access, file);
+  }
+  if (error != 0) throwFileError(error, path, false);
+
+  // Each piece is written as the writer makes it; a writer that cannot finish
+  // (a character the code page lacks, say) leaves the old file as it was.
+  struct PieceNotWritten {
+    FsError error;
+  };
+  try {
+    write([&](std::string_view piece) {
+      if (const FsError e = file->write(piece)) throw PieceNotWritten{e};
+    });
+  } catch (const PieceNotWritten& failed) {
+    abandon(fs, file, temp, failed.error, path);
+  } catch (...) {
+    file.reset();
+    (void)fs.remove(temp);
+    throw;
+  }
+  if (const FsError e = file->flush()) abandon(fs, file, temp, e, path);
+  // A close can report a write the flush did not (some network file systems).
+  if (const FsError e = file->close()) abandon(fs, file, temp, e, path);
+  file.reset();
+  if (const FsError e = fs.renameOver(temp, path)) abandon(fs, file, temp, e, path);
+  // The new content is in place; without this its name may not survive a crash.
+  if (const FsError e = fs.flushFolder(folder.empty() ? std::string(".") : folder)) throwFileError(e, path, false);
+}
+
+std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  if (fs.kind(folder) != EntryKind::Folder) throwFileError(kPathNotFound, folder, false);
+  if (const FsError e = fs.listFolder(folder, entries)) throwFileError(e, folder, false);
+  std::vector<std::string> names;
+  bool staleTemporaries = false;
+  for (FolderEntry& entry : entries) {
+    if (entry.kind != EntryKind::File) continue;
+    // A write cut short by a crash leaves its temporary behind: it is no file of
+    // the folder, and uploading it would post a torn or a doubled transaction.
+    // Once its writer is gone nothing will rename it, so it goes (below).
+    if (isReplaceTemporaryName(entry.name)) {
+      staleTemporaries = staleTemporaries || isStale(fs, entry.name);
+      continue;
+    }
+    names.push_back(std::move(entry.name));
+  }
+  if (staleTemporaries) removeStaleTemporaries(fs, folder);
+  std::sort(names.begin(), names.end(), listingOrder);
+  return names;
+}
+
+void removeStaleTemporaries(FileSystem& fs, const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  if (fs.listFolder(folder.empty() ? std::string(".") : folder, entries) != 0) return;
+  for (const FolderEntry& entry : entries) {
+    if (entry.kind == EntryKind::File && isStale(fs, entry.name)) (void)fs.remove(inFolder(folder, entry.name));
+  }
+}
+
+void deleteWithoutForcing(FileSystem& fs, const std::string& path) {
+  const EntryKind kind = fs.kind(path);
+  if (kind == EntryKind::Folder || kind == EntryKind::Other) throwFileError(kFileNotFound, path, true);
+  // Without forcing: a file marked read-only stays, even for root.
+  if (fs.isReadOnly(path)) throwFileError(kPermissionDenied, path, true);
+  if (const FsError e = fs.remove(path)) throwFileError(e, path, true);
+}
+
+std::optional<std::string> readWholeFile(FileSystem& fs, const std::string& path) {
+  if (fs.kind(path) == EntryKind::Folder) throwFileError(kPathFileAccessError, path, true);
+  std::string bytes;
+  const FsError e = fs.readWhole(path, bytes);
+  if (e == kFileNotFound || e == kPathNotFound) return std::nullopt;
+  if (e != 0) throwFileError(e, path, true);
+  return bytes;
+}
+
+void createOneFolder(FileSystem& fs, const std::string& path) {
+  if (const FsError e = fs.createFolder(path)) throwFileError(e, path, false);
+}
+
+std::unique_ptr<FileLock> lockExistingFolder(FileSystem& fs, const std::string& folder) {
+  if (fs.kind(folder) != EntryKind::Folder) throwFileError(kPathNotFound, folder, false);
+  std::unique_ptr<FileLock> lock;
+  if (const FsError e = fs.lockFolder(folder, lock)) throwFileError(e, folder, false);
+  return lock;
+}
+
+}  // namespace qmx

@@ -1,0 +1,53 @@
+// The one file policy every backend shares, on a FileSystem's primitives:
+// whole-file replacement through a temporary, listings that hide and clear
+// temporaries in one order, deletion without forcing, and errors that name the
+// control's path.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/platform.h"
+
+namespace qmx {
+
+// The order listings and registry subkeys come in: by name, letters' case
+// ignored (upper-case folding, so "z" sorts before "_", as on Windows).
+bool listingOrder(const std::string& a, const std::string& b);
+
+// Throws the AutomationError of a failed file operation, naming the control
+// path; missingIsFile picks 53 rather than 76 for something missing.
+[[noreturn]] void throwFileError(FsError error, const std::string& path, bool missingIsFile);
+
+// Replaces the file whole: a temporary beside it is written, flushed, closed and
+// renamed over it, then the folder is flushed. Throws AutomationError naming the
+// path: 70 for a read-only target, 75 for a folder, 76 when the folder is
+// missing, 61 when the disk is full; the old content survives any failure before
+// the rename and no temporary is left. An exception of `write` passes on.
+void replaceWhole(FileSystem& fs, const std::string& path, const Platform::ContentWriter& write, FileAccess access);
+
+// The names of the files directly in a folder, in listingOrder, temporaries
+// hidden and those of ended writers removed. Throws 76 when the folder is missing.
+std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& folder);
+
+// Removes the temporaries of ended writers directly in a folder. Never fails.
+void removeStaleTemporaries(FileSystem& fs, const std::string& folder);
+
+// Deletes a file without forcing. Throws 53 when missing (a folder included),
+// 70 when read-only or not allowed.
+void deleteWithoutForcing(FileSystem& fs, const std::string& path);
+
+// The whole file; nullopt when there is none. Throws 75 for a folder, else
+// the read's error.
+std::optional<std::string> readWholeFile(FileSystem& fs, const std::string& path);
+
+// Creates one folder level. Throws 58 when it exists, 76 when the parent is missing.
+void createOneFolder(FileSystem& fs, const std::string& path);
+
+// An exclusive lock tied to the folder. Throws 76 when the folder is missing.
+std::unique_ptr<FileLock> lockExistingFolder(FileSystem& fs, const std::string& folder);
+
+}  // namespace qmx
