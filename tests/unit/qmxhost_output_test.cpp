@@ -55,29 +55,23 @@ TEST(QmxhostOutput, WritesOneLinePerEventAsTextOrJson) {
   EventWriter t(text, OutputFormat::Text);
   EventWriter j(json, OutputFormat::Json);
   for (EventWriter* w : {&t, &j}) {
-    w->notify("DataPath");
     w->messageBox("Line 1\nLine \"2\"");
     w->result(std::string("tab\there \xC3\xA9\x01\xFF"));
     w->result(std::int32_t{40000});
     w->result(XmlDocument{});
-    w->error(5, "Invalid procedure call or argument", 4);
     w->error(13, "Type mismatch", 0);
   }
   EXPECT_EQ(text.str(),
-            "~ DataPath\n"
             "! msgbox \"Line 1\\nLine \\\"2\\\"\"\n"
             "= \"tab\\there \\xE9\\x01\\xFF\"\n"
             "= 40000\n"
             "= Nothing\n"
-            "! error 5 \"Invalid procedure call or argument\"\n"
             "! error 13 \"Type mismatch\"\n");
   EXPECT_EQ(json.str(),
-            "{\"event\":\"notify\",\"name\":\"DataPath\"}\n"
             "{\"event\":\"msgbox\",\"text\":\"Line 1\\nLine \\\"2\\\"\"}\n"
             "{\"event\":\"result\",\"type\":\"Text\",\"value\":\"tab\\there \xC3\xA9\\u0001\xC3\xBF\"}\n"
             "{\"event\":\"result\",\"type\":\"Long\",\"value\":40000}\n"
             "{\"event\":\"result\",\"type\":\"Nothing\",\"value\":null}\n"
-            "{\"event\":\"error\",\"number\":5,\"description\":\"Invalid procedure call or argument\",\"line\":4}\n"
             "{\"event\":\"error\",\"number\":13,\"description\":\"Type mismatch\"}\n");
 }
 
