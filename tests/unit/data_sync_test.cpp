@@ -22,6 +22,14 @@ std::string successReply(const std::string& modTime, const std::string& rows) {
          "</rs:data></xml>";
 }
 
+// Logged in, with c.xml cached.
+struct CachedWorld : SyncWorld {
+  CachedWorld() {
+    putDataFile("c.xml", kCached);
+    control->put_Authenticated(true);
+  }
+};
+
 AutomationError loadExpectingError(SyncWorld& w, const std::string& file, const std::string& action = {}) {
   std::string page = w.page();
   try {
@@ -61,9 +69,7 @@ TEST(DataSync, RefreshRequestKeepsEachValueWholeAndNoDataLeavesTheFileByteForByt
 }
 
 TEST(DataSync, SuccessMergesAndRewritesTheFileAsSingleByteText) {
-  SyncWorld w;
-  w.putDataFile("c.xml", kCached);
-  w.control->put_Authenticated(true);
+  CachedWorld w;
   // UTF-8 on the wire; the omega has no byte in the code page.
   w.peer.enqueue(PeerReply::xml(
       successReply("t2", "<z:row iKey=\"2\" sName=\"Deux \xC3\xA9 \xCE\xA9\"/><z:row iKey=\"3\" sName=\"Three\"/>"),
@@ -82,9 +88,7 @@ TEST(DataSync, SuccessMergesAndRewritesTheFileAsSingleByteText) {
 }
 
 TEST(DataSync, NewDataReturnsTheOldCopyAndTheNextLoadTheNewOne) {
-  SyncWorld w;
-  w.putDataFile("c.xml", kCached);
-  w.control->put_Authenticated(true);
+  CachedWorld w;
   const std::string fresh =
       "<xml><status>NEWDATA</status><TimeStamp ModTime=\"n\"/><rs:data><z:row iKey=\"9\"/></rs:data></xml>";
   w.peer.enqueue(PeerReply::xml(fresh));
@@ -102,9 +106,7 @@ TEST(DataSync, NewDataReturnsTheOldCopyAndTheNextLoadTheNewOne) {
 }
 
 TEST(DataSync, FailureShowsTheMessageAndOtherWordsChangeNothing) {
-  SyncWorld w;
-  w.putDataFile("c.xml", kCached);
-  w.control->put_Authenticated(true);
+  CachedWorld w;
   w.peer.enqueue(PeerReply::xml("<xml><status ErrNumber=\"3\" ErrDesc=\"x\">Failure</status></xml>"));
   for (const char* word : {"success", "NoData", "FAILURE", "Whatever"}) {
     w.peer.enqueue(PeerReply::xml(std::string("<xml><status>") + word + "</status>" +
@@ -169,9 +171,7 @@ TEST(DataSync, BrokenRefreshReplyFailsTheLoadAndKeepsTheFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    SyncWorld w;
-    w.control->put_Authenticated(true);
-    w.putDataFile("c.xml", kCached);
+    CachedWorld w;
     w.peer.enqueue(c.reply);
     // The transport retries a dropped reused connection once: drop every later answer.
     w.peer.setDefault(PeerReply::close());
