@@ -73,7 +73,6 @@ TEST(QmxhostDispatch, ByReferenceWriteBackHappensAlsoWhenTheCallFails) {
 TEST(QmxhostDispatch, DispatchErrorsAreReportedAndTheScriptGoesOn) {
   ScriptWorld w;
   EXPECT_EQ(w.run("nosuch\n"
-                  "getKey 1\n"
                   "FileEncodeAndDecode \"a\"\n"
                   "getOffline = True\n"
                   "LevelNum = \"3\"\n"
@@ -81,10 +80,9 @@ TEST(QmxhostDispatch, DispatchErrorsAreReportedAndTheScriptGoesOn) {
                   "ChooseInstall Null\n"
                   "XMLLoad \"x\"\n"
                   "levelnum\n"),
-            8);
+            7);
   EXPECT_EQ(w.output(),
             "! error 438 \"Object doesn't support this property or method: 'nosuch'\"\n"
-            "! error 450 \"Wrong number of arguments or invalid property assignment: 'getKey'\"\n"
             "! error 450 \"Wrong number of arguments or invalid property assignment: 'FileEncodeAndDecode'\"\n"
             "! error 450 \"Wrong number of arguments or invalid property assignment: 'getOffline'\"\n"
             "! error 383 \"Property 'LevelNum' is read-only\"\n"

@@ -34,15 +34,12 @@ TEST(QmxhostOutput, QuotedTextReadsBackThroughTheParser) {
   EXPECT_EQ(quoteText("\xED\xA0\x80"), R"("\xED\xA0\x80")");  // an encoded surrogate
 }
 
+// Empty, Boolean, Integer and text show in the script runs of qmxhost_dispatch_test.
 TEST(QmxhostOutput, FormatsEachKindOfValue) {
-  EXPECT_EQ(formatValue(EmptyValue{}), "Empty");
   EXPECT_EQ(formatValue(NullValue{}), "Null");
   EXPECT_EQ(formatValue(XmlDocument{}), "Nothing");
-  EXPECT_EQ(formatValue(true), "True");
-  EXPECT_EQ(formatValue(std::int16_t{-5}), "-5");
-  EXPECT_EQ(formatValue(std::int32_t{70000}), "70000");
+  EXPECT_EQ(formatValue(std::int32_t{-70000}), "-70000");
   EXPECT_EQ(formatValue(0.1), "0.1");
-  EXPECT_EQ(formatValue(std::string("C:\\Data\\12")), R"("C:\\Data\\12")");
   const XmlDocument doc = parseXmlDocument(R"(<xml><status a="1">Success</status></xml>)");
   EXPECT_EQ(formatValue(doc), R"(xml "<xml><status a=\"1\">Success</status></xml>")");
   // A document that could not be parsed is still a document, not Nothing.
