@@ -28,15 +28,11 @@ Variant sampleOf(ValueType type) {
 }
 
 bool holdsType(const Variant& value, ValueType type) {
-  switch (type) {
-    case ValueType::None:
-    case ValueType::Variant: return std::holds_alternative<EmptyValue>(value) || std::holds_alternative<std::string>(value);
-    case ValueType::Text: return std::holds_alternative<std::string>(value);
-    case ValueType::Boolean: return std::holds_alternative<bool>(value);
-    case ValueType::Integer: return std::holds_alternative<std::int16_t>(value);
-    case ValueType::XmlDocument: return std::holds_alternative<XmlDocument>(value);
+  if (type == ValueType::XmlDocument) return std::holds_alternative<XmlDocument>(value);
+  if (type == ValueType::None || type == ValueType::Variant) {
+    return std::holds_alternative<EmptyValue>(value) || std::holds_alternative<std::string>(value);
   }
-  return false;
+  return value.index() == sampleOf(type).index();
 }
 
 TEST(MemberTable, NamesAndIdsAreUniqueAndFindTheirEntry) {
@@ -54,7 +50,6 @@ TEST(MemberTable, NamesAndIdsAreUniqueAndFindTheirEntry) {
     EXPECT_EQ(static_cast<std::uint32_t>(m.dispid) >> 24, m.kind == MemberKind::Method ? 0x60u : 0x68u);
     EXPECT_EQ(m.write != nullptr, m.kind == MemberKind::Property);
   }
-  EXPECT_EQ(memberTable().size(), 23u);
   EXPECT_EQ(findMember("XMLLoad_"), nullptr);
   EXPECT_EQ(findMemberById(0), nullptr);
 }

@@ -1,7 +1,6 @@
 // The COM object as a C++ host sees it: the type library against the member
-// table, errors as scripts read them, by-reference rewrites, property change
-// notifications through IPropertyNotifySink, and a failed start-up refusing
-// creation.
+// table, errors and types, property change notifications through
+// IPropertyNotifySink, and a failed start-up refusing creation.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -110,29 +109,19 @@ TEST_F(ComHost, TypeLibraryDescribesExactlyTheMemberTable) {
   lib->Release();
 }
 
-TEST_F(ComHost, ErrorsReachScriptsWithNumberSourceAndDescription) {
+// The scripts under Wine check the numbers, sources and by-reference rewrites
+// they see; what they cannot tell apart is checked here.
+TEST_F(ComHost, ErrorsAndTypesScriptsCannotTellApart) {
   IDispatch* d = create();
   ASSERT_NE(d, nullptr);
-  VARIANT result;
-  ::VariantInit(&result);
-  EXCEPINFO info{};
-  VARIANT name = text(L"..\\x.xsl");
-  EXPECT_EQ(call(d, L"GetXSL", DISPATCH_METHOD, {name}, &result, &info), DISP_E_EXCEPTION);
-  EXPECT_EQ(static_cast<std::uint32_t>(info.scode), 0x800A004Bu);
-  EXPECT_EQ(info.wCode, 0);
-  EXPECT_STREQ(info.bstrSource, L"QMXProdActiveX.XMLLoad");
-  EXPECT_NE(std::wstring(info.bstrDescription).find(L"Path/File access error"), std::wstring::npos);
-  ::SysFreeString(info.bstrSource);
-  ::SysFreeString(info.bstrDescription);
-  ::VariantClear(&name);
-
-  // Read-only property, unknown member, wrong argument count.
+  // Read-only property, wrong argument count.
   EXCEPINFO ro{};
   VARIANT level = text(L"9");
   EXPECT_EQ(call(d, L"LevelNum", DISPATCH_PROPERTYPUT, {level}, nullptr, &ro), DISP_E_EXCEPTION);
   EXPECT_EQ(static_cast<std::uint32_t>(ro.scode), 0x800A017Fu);
   ::VariantClear(&level);
-  EXPECT_EQ(call(d, L"NoSuchMember", DISPATCH_METHOD, {}, nullptr, nullptr), DISP_E_UNKNOWNNAME);
+  VARIANT result;
+  ::VariantInit(&result);
   EXCEPINFO count{};
   EXPECT_EQ(call(d, L"getKey", DISPATCH_METHOD, {text(L"x")}, &result, &count), DISP_E_EXCEPTION);
   EXPECT_EQ(static_cast<std::uint32_t>(count.scode), 0x800A01C2u);
@@ -140,44 +129,9 @@ TEST_F(ComHost, ErrorsReachScriptsWithNumberSourceAndDescription) {
   IUnknown* site = nullptr;
   const IID iidObjectWithSite = {0xfc4801a3, 0x2ba9, 0x11cf, {0xa2, 0x29, 0x00, 0xaa, 0x00, 0x3d, 0x73, 0x52}};
   EXPECT_EQ(d->QueryInterface(iidObjectWithSite, reinterpret_cast<void**>(&site)), E_NOINTERFACE);
-  d->Release();
-}
 
-TEST_F(ComHost, ByReferenceTextIsRewrittenAndValuesComeBackTyped) {
-  IDispatch* d = create();
-  ASSERT_NE(d, nullptr);
-  // "\x01\x0B" is the escape pair standing for code 1.
-  BSTR input = ::SysAllocString(L"x\x01\x0By");
-  VARIANT byRef;
-  V_VT(&byRef) = VT_BYREF | VT_BSTR;
-  V_BSTRREF(&byRef) = &input;
-  VARIANT key = text(L"key");
-  VARIANT scrambled;
-  ::VariantInit(&scrambled);
-  ASSERT_EQ(call(d, L"FileEncodeAndDecode", DISPATCH_METHOD, {key, byRef}, &scrambled, nullptr), S_OK);
-  ASSERT_EQ(V_VT(&scrambled), VT_BSTR);
-  BSTR back = ::SysAllocString(V_BSTR(&scrambled));
-  V_BSTRREF(&byRef) = &back;
-  VARIANT plain;
-  ::VariantInit(&plain);
-  ASSERT_EQ(call(d, L"FileEncodeAndDecode", DISPATCH_METHOD, {key, byRef}, &plain, nullptr), S_OK);
-  EXPECT_STREQ(V_BSTR(&plain), L"x\x01\x0By");
-  // The input's escape pair was resolved in the caller's variable.
-  EXPECT_STREQ(input, L"x\x01y");
-  ::SysFreeString(input);
-  ::SysFreeString(back);
-  ::VariantClear(&plain);
-  ::VariantClear(&scrambled);
-  ::VariantClear(&key);
-
-  VARIANT level;
-  ::VariantInit(&level);
-  ASSERT_EQ(call(d, L"levelnum", DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}, &level, nullptr), S_OK);
-  EXPECT_EQ(V_VT(&level), VT_BSTR);
-  EXPECT_STREQ(V_BSTR(&level), L"0");
-  ::VariantClear(&level);
+  // A Boolean property comes back as a Boolean, whatever number was written.
   VARIANT yes;
-  ::VariantInit(&yes);
   V_VT(&yes) = VT_I4;
   V_I4(&yes) = 7;
   ASSERT_EQ(call(d, L"Authenticated", DISPATCH_PROPERTYPUT, {yes}, nullptr, nullptr), S_OK);
