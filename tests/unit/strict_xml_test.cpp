@@ -31,6 +31,7 @@ TEST(StrictXml, RefusesWhatAConformingParserRefuses) {
       "<a><b></a></b>",
       "",
       "<!DOCTYPE a [<!ENTITY e \"boom\">]><a>&e;</a>",
+      "<!DOCTYPE a><a/>",
   };
   for (const char* text : broken) {
     std::string problem;
