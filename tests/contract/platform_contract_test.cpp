@@ -260,6 +260,18 @@ TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) 
   EXPECT_FALSE(p.fileExists(this->at(dead)));
   EXPECT_EQ(p.listFiles(this->at("Bfolder")), Names{"inner.xml"});
 
+  // A write clears the ended writer's temporaries of its own folder only, and a
+  // folder carrying such a name is nobody's leftover.
+  this->backend_.putFileDirectly(this->at(dead), "torn");
+  this->backend_.putFileDirectly(this->at("Bfolder\\" + dead), "torn");
+  p.replaceFile(this->at("b.xml"), "b2", FileAccess::Everyone);
+  EXPECT_FALSE(p.fileExists(this->at(dead)));
+  EXPECT_EQ(p.readFile(this->at(live)), "half");
+  EXPECT_EQ(p.readFile(this->at("Bfolder\\" + dead)), "torn");
+  p.createFolder(this->at(dead));
+  p.replaceFile(this->at("b.xml"), "b3", FileAccess::Everyone);
+  EXPECT_TRUE(p.folderExists(this->at(dead)));
+
   this->expectError(kPathNotFound, this->at("none"), [&] { p.listFiles(this->at("none")); });
 }
 
