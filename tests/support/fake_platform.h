@@ -82,11 +82,9 @@ class FakePlatform : public FilePlatform {
   // Every request sent, in order.
   std::vector<HttpRequest> httpRequests;
 
-  // ---- Password hashes: a transparent fake scheme ("$fake$" and the password's
-  // bytes in hex), so tests can read what was hashed; refuseHashing makes
-  // hashPassword fail with 5. Character sets: UTF-16 in either byte order only.
+  // ---- Password hashes: "$fake$" and the password's bytes in hex, so tests can
+  // read what was hashed. Character sets: UTF-16 in either byte order only.
   static constexpr std::string_view kFakeHashPrefix = "$fake$";
-  bool refuseHashing = false;
 
   // ---- Message boxes shown, in order; onMessageBox runs for each when set.
   std::vector<std::string> messageBoxes;
@@ -148,9 +146,8 @@ class FaultyPlatform : public ForwardingPlatform {
   FaultyPlatform(const FaultyPlatform&) = delete;
   FaultyPlatform& operator=(const FaultyPlatform&) = delete;
 
-  // Fails the Nth counted call from now on (counting restarts at 0); with
-  // persistent, every counted call after it fails too.
-  void failAt(std::size_t n, std::int32_t fileError = kDiskFull, bool persistent = false);
+  // Fails the Nth counted call from now on (counting restarts at 0).
+  void failAt(std::size_t n, std::int32_t fileError = kDiskFull);
   // Stops failing; counting goes on.
   void disarm() { failAt_ = 0; }
   // Counts only these kinds of call (all kinds when empty).
@@ -195,7 +192,6 @@ class FaultyPlatform : public ForwardingPlatform {
   std::size_t count_ = 0;
   std::size_t failAt_ = 0;
   std::int32_t fileError_ = kDiskFull;
-  bool persistent_ = false;
   std::size_t injected_ = 0;
 };
 
