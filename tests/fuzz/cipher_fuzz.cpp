@@ -28,21 +28,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string jumped = qmx::scrambleCodes(text, key, qmx::Stepping::Jump);
   const std::string drawn = qmx::scrambleCodes(text, key, qmx::Stepping::OneByOne);
   if (jumped != drawn) {
-    qmx::fuzz::fail("jump and one-by-one differ\nkey:      " + qmx::fuzz::escaped(key) + "\ntext:     " +
-                    qmx::fuzz::escaped(text) + "\njump:     " + qmx::fuzz::escaped(jumped) +
-                    "\none by one: " + qmx::fuzz::escaped(drawn));
+    qmx::fuzz::fail("jump and one-by-one differ",
+                    {{"key", key}, {"text", text}, {"jump", jumped}, {"one by one", drawn}});
   }
   if (jumped.find('\0') != std::string::npos) qmx::fuzz::fail("scrambled text holds code 0");
   std::string back;
   try {
     back = qmx::resolveEscapePairs(qmx::scrambleCodes(qmx::resolveEscapePairs(jumped), key));
   } catch (const qmx::AutomationError& e) {
-    qmx::fuzz::fail("scrambled text does not unscramble: " + std::string(e.what()) + "\nscrambled: " +
-                    qmx::fuzz::escaped(jumped));
+    qmx::fuzz::fail("scrambled text does not unscramble: " + std::string(e.what()), {{"scrambled", jumped}});
   }
   if (back != text) {
-    qmx::fuzz::fail("unscrambling does not give the text back\nkey:  " + qmx::fuzz::escaped(key) +
-                    "\ntext: " + qmx::fuzz::escaped(text) + "\nback: " + qmx::fuzz::escaped(back));
+    qmx::fuzz::fail("unscrambling does not give the text back", {{"key", key}, {"text", text}, {"back", back}});
   }
   return 0;
 }

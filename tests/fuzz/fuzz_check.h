@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qmx::fuzz {
 
@@ -20,22 +22,18 @@ inline std::string escaped(std::string_view bytes) {
   std::string out;
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    if (b == '\\' || b == '"') {
-      out += '\\';
-      out += c;
-    } else if (b >= 0x20 && b < 0x7F) {
-      out += c;
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", b);
-      out += buf;
-    }
+    char buf[8];
+    std::snprintf(buf, sizeof buf, b == '\\' || b == '"' ? "\\%c" : b >= 0x20 && b < 0x7F ? "%c" : "\\x%02X", b);
+    out += buf;
   }
   return out;
 }
 
-[[noreturn]] inline void fail(const std::string& what) {
+// Reports the property and each named value, escaped, then crashes.
+[[noreturn]] inline void fail(const std::string& what,
+                              std::initializer_list<std::pair<const char*, std::string_view>> values = {}) {
   std::fprintf(stderr, "property violated: %s\n", what.c_str());
+  for (const auto& [name, value] : values) std::fprintf(stderr, "%s: %s\n", name, escaped(value).c_str());
   std::abort();
 }
 

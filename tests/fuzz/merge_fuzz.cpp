@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const qmx::AutomationError& e) {
     const std::string after = qmx::xmlText(local);
     if (after != before) {
-      qmx::fuzz::fail("failed merge (" + std::string(e.what()) + ") changed the local document\nbefore: " +
-                      qmx::fuzz::escaped(before) + "\nafter:  " + qmx::fuzz::escaped(after));
+      qmx::fuzz::fail("failed merge (" + std::string(e.what()) + ") changed the local document",
+                      {{"before", before}, {"after", after}});
     }
     return 0;
   }

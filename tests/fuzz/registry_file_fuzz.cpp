@@ -14,14 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const qmx::ParsedRegistry reread = qmx::parseRegistryFile(printed);
   if (!reread.warnings.empty()) {
-    qmx::fuzz::fail("the printed tree reads back with a warning: " + reread.warnings.front() + "\nprinted: " +
-                    qmx::fuzz::escaped(printed));
+    qmx::fuzz::fail("the printed tree reads back with a warning: " + reread.warnings.front(), {{"printed", printed}});
   }
   // Compared through their prints: the tree read back must print exactly as the first did.
   const std::string reprinted = qmx::formatRegistry(reread);
   if (reprinted != printed) {
-    qmx::fuzz::fail("the printed tree reads back as another tree\nprinted:   " + qmx::fuzz::escaped(printed) +
-                    "\nreprinted: " + qmx::fuzz::escaped(reprinted));
+    qmx::fuzz::fail("the printed tree reads back as another tree", {{"printed", printed}, {"reprinted", reprinted}});
   }
   return 0;
 }

@@ -45,15 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string text = qmx::decodeReplyText(platform, reply.body, reply.contentType);
   if (!qmx::isValidUtf8(text)) {
-    qmx::fuzz::fail("decoded reply is not UTF-8\ncharset: " + qmx::fuzz::escaped(qmx::declaredCharset(reply.contentType)) +
-                    "\ndecoded: " + qmx::fuzz::escaped(text));
+    qmx::fuzz::fail("decoded reply is not UTF-8",
+                    {{"charset", qmx::declaredCharset(reply.contentType)}, {"decoded", text}});
   }
 
   pugi::xml_document document;
   try {
     const std::string status =
         qmx::readReplyStatus(platform, reply, "http://service.example/page.asp?User=u&Password=p", document);
-    if (!qmx::isValidUtf8(status)) qmx::fuzz::fail("status text is not UTF-8: " + qmx::fuzz::escaped(status));
+    if (!qmx::isValidUtf8(status)) qmx::fuzz::fail("status text is not UTF-8", {{"status", status}});
     if (status != qmx::kEnvelopeSuccess) {
       // What a failed login or load reads next.
       const pugi::xml_node node = qmx::envelopeStatus(document);

@@ -28,17 +28,15 @@ void checkReadsBack(const std::string& text) {
     try {
       statements = parseScript(line);
     } catch (const ScriptError& e) {
-      qmx::fuzz::fail("quoted text does not parse (" + std::string(e.what()) + ")\ntext:   " +
-                      qmx::fuzz::escaped(text) + "\nscript: " + qmx::fuzz::escaped(line));
+      qmx::fuzz::fail("quoted text does not parse (" + std::string(e.what()) + ")", {{"text", text}, {"script", line}});
     }
     if (statements.size() != 1 || statements[0].arguments.size() != 1 || statements[0].arguments[0].isVariable) {
-      qmx::fuzz::fail("quoted text is not one literal\nscript: " + qmx::fuzz::escaped(line));
+      qmx::fuzz::fail("quoted text is not one literal", {{"script", line}});
     }
     const auto* back = std::get_if<std::string>(&statements[0].arguments[0].literal);
     if (!back || *back != text) {
-      qmx::fuzz::fail("quoted text reads back differently\ntext:   " + qmx::fuzz::escaped(text) +
-                      "\nscript: " + qmx::fuzz::escaped(line) +
-                      "\nback:   " + (back ? qmx::fuzz::escaped(*back) : std::string("(not a text)")));
+      qmx::fuzz::fail("quoted text reads back differently",
+                      {{"text", text}, {"script", line}, {"back", back ? *back : std::string("(not a text)")}});
     }
   }
 }

@@ -1,7 +1,6 @@
-// Test platforms: FakePlatform keeps the whole machine in memory (registry,
-// files and folders, connected state, HTTP answered by a function, message
-// boxes recorded); FaultyPlatform wraps any platform, counts its calls and
-// fails the Nth one, so a scenario can be replayed with every call failing in turn.
+// Test platforms: FakePlatform keeps the whole machine in memory; FaultyPlatform
+// wraps any platform and fails its Nth call, so that a scenario can be replayed
+// with every call failing in turn.
 #pragma once
 
 #include <cstddef>
@@ -32,40 +31,27 @@ class FakePlatform : public FilePlatform {
 
   FakePlatform();
 
-  // ---- Registry, set from code. Key paths, names and texts are UTF-8 here and
-  // stored in Windows-1252, as the platform hands them out.
-
-  // Creates the key (with its parents).
+  // ---- Registry. Paths, names and texts are UTF-8 here, stored in Windows-1252.
   void addRegistryKey(std::string_view keyPath);
-  // Sets a string value (type 1, with its terminating NUL); "" names the default value.
+  // A string value (with its NUL); "" names the default value.
   void setRegistryString(std::string_view keyPath, std::string_view valueName, std::string_view text);
-  // Sets a value with exactly these type and data bytes (data not converted).
   void setRegistryValue(std::string_view keyPath, std::string_view valueName, RegistryValue value);
-  // Sets a 32-bit number value (type 4).
   void setRegistryDword(std::string_view keyPath, std::string_view valueName, std::uint32_t number);
-  // Adds an installation under the settings root: the key's default value is the
-  // company identifier, its subkeys hold the location, machine number, invoice
-  // preprint switch and data root (each omitted when nullopt).
+  // An installation under the settings root: company identifier, then the
+  // subkeys (each omitted when nullopt).
   void addInstallation(std::string_view installId, std::string_view companyId,
                        std::optional<std::string> location, std::optional<std::string> machineId,
                        std::optional<std::string> invoicePreprint, std::optional<std::string> dataRoot);
 
-  // ---- Files and folders. Paths are the control's text; "/" counts as "\",
-  // repeated separators and a trailing one are ignored, letter case matters.
-  // Drive roots ("C:") and the working directory always exist. Listings leave out
-  // names shaped like a write's temporary, as on disk.
-
-  // Creates a folder with its missing parents.
+  // ---- Files and folders, under the shared file policy. "/" counts as "\",
+  // repeated and trailing separators are ignored, letter case matters; drive
+  // roots and the working directory always exist. Folders are made with their
+  // parents; files with their folders.
   void addFolder(std::string_view path);
-  // Writes a file, creating its folders.
   void putFile(std::string_view path, std::string_view bytes);
-  // A file's bytes; nullopt when there is no such file.
   std::optional<std::string> file(std::string_view path) const;
-  // Marks a file read-only: deleting or replacing it fails with 70.
   void setReadOnly(std::string_view path, bool readOnly = true);
-  // Every file path, sorted.
-  std::vector<std::string> allFiles() const;
-  // The normalised key under which a path is kept.
+  std::vector<std::string> allFiles() const;  // sorted
   static std::string normalisePath(std::string_view path);
   // The number this platform's temporaries carry, and the writers taken as ended.
   std::uint64_t writerId = 4242;
@@ -76,19 +62,16 @@ class FakePlatform : public FilePlatform {
   std::uint32_t connectedFlags = 0;
   bool refuseSetConnectedState = false;
 
-  // ---- HTTP: each send calls the handler; without one the connection is refused
-  // (error -7). A handler may throw AutomationError to fail the transport.
+  // ---- HTTP: each send calls the handler; without one the connection is refused (-7).
   void setHttpHandler(HttpHandler handler) { httpHandler_ = std::move(handler); }
   // Every request sent, in order.
   std::vector<HttpRequest> httpRequests;
 
-  // ---- Password hashes: a transparent fake scheme ("$fake$" and the password's
-  // bytes in hex), so tests can read what was hashed; refuseHashing makes
-  // hashPassword fail with 5. Character sets: UTF-16 in either byte order only.
+  // ---- Password hashes: "$fake$" and the password's bytes in hex, so tests can
+  // read what was hashed. Character sets: UTF-16 in either byte order only.
   static constexpr std::string_view kFakeHashPrefix = "$fake$";
-  bool refuseHashing = false;
 
-  // ---- Message boxes shown, in order; onMessageBox runs for each when set.
+  // ---- Message boxes shown, in order.
   std::vector<std::string> messageBoxes;
   std::function<void(const std::string&)> onMessageBox;
 
@@ -130,27 +113,20 @@ enum class PlatformCall {
   HttpSend, FilePrimitive,
 };
 
-// Wraps a platform and fails its Nth call (1-based) among the calls being
-// counted. A failing call that can throw throws AutomationError (fileError,
-// naming the path; an HTTP send throws a refused connection, -7); a query that
-// cannot throw answers as a miss (false, nullopt, a refused set). Opening a
-// session and message boxes never fail. Typical use: run the scenario once to
-// learn calls(), then once per n in 1..calls() with failAt(n).
+// Wraps a platform and fails its Nth counted call (1-based): a call that can
+// throw throws AutomationError (fileError naming the path; an HTTP send -7), a
+// query answers as a miss. Opening a session and message boxes never fail.
 class FaultyPlatform : public ForwardingPlatform {
  public:
   explicit FaultyPlatform(Platform& inner) : ForwardingPlatform(inner) {}
-  // Also counts, and fails, each file primitive (create, write, flush, close,
-  // rename, folder flush, ...) that the file policy of `backend` makes below
-  // this platform: a failing one returns the file error, a failing query
-  // answers as a miss (nothing there, not read-only, writer alive).
+  // Also counts and fails each file primitive the file policy of `backend` makes.
   FaultyPlatform(Platform& inner, FilePlatform& backend);
   ~FaultyPlatform() override;
   FaultyPlatform(const FaultyPlatform&) = delete;
   FaultyPlatform& operator=(const FaultyPlatform&) = delete;
 
-  // Fails the Nth counted call from now on (counting restarts at 0); with
-  // persistent, every counted call after it fails too.
-  void failAt(std::size_t n, std::int32_t fileError = kDiskFull, bool persistent = false);
+  // Fails the Nth counted call from now on (counting restarts at 0).
+  void failAt(std::size_t n, std::int32_t fileError = kDiskFull);
   // Stops failing; counting goes on.
   void disarm() { failAt_ = 0; }
   // Counts only these kinds of call (all kinds when empty).
@@ -161,8 +137,7 @@ class FaultyPlatform : public ForwardingPlatform {
   // How many calls were made to fail.
   std::size_t faultsInjected() const { return injected_; }
 
-  // Records the call; true when this call is to fail. Public so that the HTTP
-  // sessions this platform opens can count their sends.
+  // Records the call; true when it is to fail. Public for the HTTP sessions.
   bool shouldFail(PlatformCall kind);
 
   std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
@@ -195,7 +170,6 @@ class FaultyPlatform : public ForwardingPlatform {
   std::size_t count_ = 0;
   std::size_t failAt_ = 0;
   std::int32_t fileError_ = kDiskFull;
-  bool persistent_ = false;
   std::size_t injected_ = 0;
 };
 

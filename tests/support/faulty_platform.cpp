@@ -67,10 +67,9 @@ FaultyPlatform::~FaultyPlatform() {
   if (backend_) backend_->interposeFileSystem(nullptr);
 }
 
-void FaultyPlatform::failAt(std::size_t n, std::int32_t fileError, bool persistent) {
+void FaultyPlatform::failAt(std::size_t n, std::int32_t fileError) {
   failAt_ = n;
   fileError_ = fileError;
-  persistent_ = persistent;
   count_ = 0;
   injected_ = 0;
 }
@@ -78,7 +77,7 @@ void FaultyPlatform::failAt(std::size_t n, std::int32_t fileError, bool persiste
 bool FaultyPlatform::shouldFail(PlatformCall kind) {
   if (!countOnly_.empty() && countOnly_.count(kind) == 0) return false;
   ++count_;
-  const bool due = failAt_ != 0 && (count_ == failAt_ || (persistent_ && count_ > failAt_));
+  const bool due = failAt_ != 0 && count_ == failAt_;
   // These two have no failure a caller could see.
   const bool canFail = kind != PlatformCall::OpenHttpSession && kind != PlatformCall::MessageBox;
   if (!due || !canFail) return false;
@@ -90,72 +89,54 @@ void FaultyPlatform::throwFileFault(const std::string& path) const {
   throw AutomationError(fileError_, standardErrorText(fileError_) + ": " + path);
 }
 
-std::optional<std::vector<std::string>> FaultyPlatform::registrySubkeys(std::string_view keyPath) {
-  if (shouldFail(PlatformCall::RegistrySubkeys)) return std::nullopt;
-  return inner().registrySubkeys(keyPath);
+// A failing query answers as a miss; a failing file call throws as the real
+// platforms do, leaving the old content.
+std::optional<std::vector<std::string>> FaultyPlatform::registrySubkeys(std::string_view k) {
+  return shouldFail(PlatformCall::RegistrySubkeys) ? std::nullopt : inner().registrySubkeys(k);
 }
-
-std::optional<RegistryValue> FaultyPlatform::registryValue(std::string_view keyPath,
-                                                           std::string_view valueName) {
-  if (shouldFail(PlatformCall::RegistryValue)) return std::nullopt;
-  return inner().registryValue(keyPath, valueName);
+std::optional<RegistryValue> FaultyPlatform::registryValue(std::string_view k, std::string_view v) {
+  return shouldFail(PlatformCall::RegistryValue) ? std::nullopt : inner().registryValue(k, v);
 }
-
-bool FaultyPlatform::fileExists(const std::string& path) {
-  if (shouldFail(PlatformCall::FileExists)) return false;
-  return inner().fileExists(path);
+bool FaultyPlatform::fileExists(const std::string& p) {
+  return !shouldFail(PlatformCall::FileExists) && inner().fileExists(p);
 }
-
-bool FaultyPlatform::folderExists(const std::string& path) {
-  if (shouldFail(PlatformCall::FolderExists)) return false;
-  return inner().folderExists(path);
+bool FaultyPlatform::folderExists(const std::string& p) {
+  return !shouldFail(PlatformCall::FolderExists) && inner().folderExists(p);
 }
-
-void FaultyPlatform::createFolder(const std::string& path) {
-  if (shouldFail(PlatformCall::CreateFolder)) throwFileFault(path);
-  inner().createFolder(path);
+void FaultyPlatform::createFolder(const std::string& p) {
+  if (shouldFail(PlatformCall::CreateFolder)) throwFileFault(p);
+  inner().createFolder(p);
 }
-
-std::optional<std::string> FaultyPlatform::readFile(const std::string& path) {
-  if (shouldFail(PlatformCall::ReadFile)) throwFileFault(path);
-  return inner().readFile(path);
+std::optional<std::string> FaultyPlatform::readFile(const std::string& p) {
+  if (shouldFail(PlatformCall::ReadFile)) throwFileFault(p);
+  return inner().readFile(p);
 }
-
-void FaultyPlatform::replaceFile(const std::string& path, std::string_view bytes, FileAccess access) {
-  // A failed replacement leaves the old content, as the real platforms promise.
-  if (shouldFail(PlatformCall::ReplaceFile)) throwFileFault(path);
-  inner().replaceFile(path, bytes, access);
+void FaultyPlatform::replaceFile(const std::string& p, std::string_view bytes, FileAccess access) {
+  if (shouldFail(PlatformCall::ReplaceFile)) throwFileFault(p);
+  inner().replaceFile(p, bytes, access);
 }
-
-void FaultyPlatform::replaceFileStreamed(const std::string& path, const ContentWriter& write, FileAccess access) {
-  // One kind of call with replaceFile: a writer may use either.
-  if (shouldFail(PlatformCall::ReplaceFile)) throwFileFault(path);
-  inner().replaceFileStreamed(path, write, access);
+// One kind of call with replaceFile: a writer may use either.
+void FaultyPlatform::replaceFileStreamed(const std::string& p, const ContentWriter& write, FileAccess access) {
+  if (shouldFail(PlatformCall::ReplaceFile)) throwFileFault(p);
+  inner().replaceFileStreamed(p, write, access);
 }
-
-void FaultyPlatform::deleteFile(const std::string& path) {
-  if (shouldFail(PlatformCall::DeleteFile)) throwFileFault(path);
-  inner().deleteFile(path);
+void FaultyPlatform::deleteFile(const std::string& p) {
+  if (shouldFail(PlatformCall::DeleteFile)) throwFileFault(p);
+  inner().deleteFile(p);
 }
-
 std::vector<std::string> FaultyPlatform::listFiles(const std::string& folder) {
   if (shouldFail(PlatformCall::ListFiles)) throwFileFault(folder);
   return inner().listFiles(folder);
 }
-
 std::unique_ptr<FileLock> FaultyPlatform::lockFolder(const std::string& folder) {
   if (shouldFail(PlatformCall::LockFolder)) throwFileFault(folder);
   return inner().lockFolder(folder);
 }
-
 std::optional<std::uint32_t> FaultyPlatform::queryConnectedState() {
-  if (shouldFail(PlatformCall::QueryConnectedState)) return std::nullopt;
-  return inner().queryConnectedState();
+  return shouldFail(PlatformCall::QueryConnectedState) ? std::nullopt : inner().queryConnectedState();
 }
-
 bool FaultyPlatform::setConnectedState(std::uint32_t state, std::uint32_t flags) {
-  if (shouldFail(PlatformCall::SetConnectedState)) return false;
-  return inner().setConnectedState(state, flags);
+  return !shouldFail(PlatformCall::SetConnectedState) && inner().setConnectedState(state, flags);
 }
 
 namespace {
@@ -185,32 +166,22 @@ std::unique_ptr<HttpSession> FaultyPlatform::openHttpSession() {
   shouldFail(PlatformCall::OpenHttpSession);
   return std::make_unique<FaultyHttpSession>(*this, inner().openHttpSession());
 }
-
 void FaultyPlatform::messageBox(const std::string& text) {
   shouldFail(PlatformCall::MessageBox);
   inner().messageBox(text);
 }
-
 std::optional<std::string> FaultyPlatform::decodeCharset(std::string_view bytes, std::string_view charset) {
-  if (shouldFail(PlatformCall::DecodeCharset)) return std::nullopt;
-  return inner().decodeCharset(bytes, charset);
+  return shouldFail(PlatformCall::DecodeCharset) ? std::nullopt : inner().decodeCharset(bytes, charset);
 }
-
 std::string FaultyPlatform::hashPassword(std::string_view password) {
-  if (shouldFail(PlatformCall::HashPassword)) {
-    throw AutomationError(kInvalidProcedureCall, "No password hash could be made");
-  }
+  if (shouldFail(PlatformCall::HashPassword)) throw AutomationError(kInvalidProcedureCall, "No hash could be made");
   return inner().hashPassword(password);
 }
-
 bool FaultyPlatform::isPasswordHash(std::string_view text) {
-  if (shouldFail(PlatformCall::IsPasswordHash)) return false;
-  return inner().isPasswordHash(text);
+  return !shouldFail(PlatformCall::IsPasswordHash) && inner().isPasswordHash(text);
 }
-
 bool FaultyPlatform::passwordMatchesHash(std::string_view password, std::string_view storedHash) {
-  if (shouldFail(PlatformCall::PasswordMatchesHash)) return false;
-  return inner().passwordMatchesHash(password, storedHash);
+  return !shouldFail(PlatformCall::PasswordMatchesHash) && inner().passwordMatchesHash(password, storedHash);
 }
 
 }  // namespace qmx::test

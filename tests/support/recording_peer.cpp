@@ -52,32 +52,14 @@ PeerReply PeerReply::xml(std::string body, std::string contentType) {
 }
 
 PeerReply PeerReply::page(int status, std::string reason, std::string contentType, std::string body) {
-  PeerReply r;
-  r.status = status;
-  r.reason = std::move(reason);
+  PeerReply r{Kind::Answer, status, std::move(reason), {}, std::move(body)};
   if (!contentType.empty()) r.headers.emplace_back("Content-Type", std::move(contentType));
-  r.body = std::move(body);
   return r;
 }
 
-PeerReply PeerReply::raw(std::string bytes) {
-  PeerReply r;
-  r.kind = Kind::Raw;
-  r.body = std::move(bytes);
-  return r;
-}
-
-PeerReply PeerReply::stall() {
-  PeerReply r;
-  r.kind = Kind::Stall;
-  return r;
-}
-
-PeerReply PeerReply::close() {
-  PeerReply r;
-  r.kind = Kind::Close;
-  return r;
-}
+PeerReply PeerReply::raw(std::string bytes) { return {Kind::Raw, 0, "", {}, std::move(bytes)}; }
+PeerReply PeerReply::stall() { return {Kind::Stall, 0, "", {}, ""}; }
+PeerReply PeerReply::close() { return {Kind::Close, 0, "", {}, ""}; }
 
 struct RecordingPeer::Connection {
   int fd = -1;
@@ -171,8 +153,8 @@ void RecordingPeer::serve() {
       if (fd >= 0) {
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        connections.push_back(Connection{fd, ++connectionsAccepted_, {}, false, false});
       }
-      if (fd >= 0) connections.push_back(Connection{fd, ++connectionsAccepted_, {}, false, false});
     }
     std::size_t i = 2;
     for (Connection& c : connections) {
@@ -180,14 +162,10 @@ void RecordingPeer::serve() {
       if (i >= fds.size()) break;
       if (fds[i++].revents && !handleReadable(c)) c.done = true;
     }
-    for (auto it = connections.begin(); it != connections.end();) {
-      if (it->done) {
-        ::close(it->fd);
-        it = connections.erase(it);
-      } else {
-        ++it;
-      }
-    }
+    connections.remove_if([](const Connection& c) {
+      if (c.done) ::close(c.fd);
+      return c.done;
+    });
   }
   for (Connection& c : connections) ::close(c.fd);
 }

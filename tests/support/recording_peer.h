@@ -1,12 +1,7 @@
-// A scripted HTTP/1.1 peer for wire tests: listens on 127.0.0.1 at a free port,
-// answers each request as the test told it, and records every request exactly as
-// it arrived (method, request target, header lines, body).
-//
-// Replies are taken from the queue in order; when the queue is empty the
-// default reply answers (404 with an empty body unless setDefault changed it).
-// A request is recorded before it is answered, so once the client's call
-// returns its request is there. Request bodies are framed by Content-Length
-// only (no chunked uploads).
+// A scripted HTTP/1.1 peer on 127.0.0.1 for wire tests: answers each request
+// from its queue (else the default reply, 404 unless set) and records every
+// request as it arrived, before answering it. Bodies are framed by
+// Content-Length only.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +24,8 @@ struct RecordedRequest {
   std::string body;
   int connection = 0;   // which accepted connection carried it (1, 2, ... in accept order)
 
-  // The value of the first header of that name (case-insensitive), spaces around
-  // the value removed; nullopt when the request has none.
+  // The first header of that name (case-insensitive), trimmed.
   std::optional<std::string> header(std::string_view name) const;
-  // Header names in the order received ("Host", "Accept", ...).
   std::vector<std::string> headerNames() const;
 };
 
@@ -49,9 +42,8 @@ struct PeerReply {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
 
-  // A 200 reply with this body and Content-Type (none when contentType is empty).
+  // Without Content-Type when contentType is empty.
   static PeerReply xml(std::string body, std::string contentType = "text/xml");
-  // A reply with any status, Content-Type and body.
   static PeerReply page(int status, std::string reason, std::string contentType, std::string body);
   static PeerReply raw(std::string bytes);
   static PeerReply stall();
@@ -60,28 +52,18 @@ struct PeerReply {
 
 class RecordingPeer {
  public:
-  // Binds 127.0.0.1 on a free port and starts serving; throws std::runtime_error
-  // when no socket can be bound.
-  RecordingPeer();
-  // Stops serving and closes every connection.
+  RecordingPeer();  // throws std::runtime_error when it cannot listen
   ~RecordingPeer();
   RecordingPeer(const RecordingPeer&) = delete;
   RecordingPeer& operator=(const RecordingPeer&) = delete;
 
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>/"
-  std::string base() const;
-
-  // Queues a reply for the next request not yet answered.
+  std::string base() const;  // "http://127.0.0.1:<port>/"
   void enqueue(PeerReply reply);
-  // The reply used when the queue is empty and no responder is set.
   void setDefault(PeerReply reply);
-
-  // Every request received so far, in arrival order.
   std::vector<RecordedRequest> requests() const;
   std::size_t requestCount() const;
-  // The latest request; throws std::runtime_error when none arrived.
-  RecordedRequest lastRequest() const;
+  RecordedRequest lastRequest() const;  // throws std::runtime_error when none arrived
 
  private:
   struct Connection;

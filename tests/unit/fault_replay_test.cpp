@@ -56,27 +56,35 @@ struct World {
   }
 };
 
+using Files = std::map<std::string, std::string>;
+// What the act returned; nullopt when it threw.
+using Outcome = std::optional<std::string>;
+
 struct Scenario {
   const char* name;
-  std::function<void(XMLLoad&)> act;
+  std::function<std::string(XMLLoad&)> act;
   // Checks the files after a run that may have failed; `before` is the world's
   // files before the run.
-  std::function<void(World&, const std::map<std::string, std::string>&)> check;
+  std::function<void(World&, const Files&, const Outcome&)> check;
+  // The act must be able to throw, and the same control must work again once the
+  // fault is gone.
+  bool mustReport = false;
 };
 
-std::map<std::string, std::string> filesOf(const FakePlatform& fake) {
-  std::map<std::string, std::string> files;
+Files filesOf(const FakePlatform& fake) {
+  Files files;
   for (const std::string& path : fake.allFiles()) files[path] = *fake.file(path);
   return files;
 }
 
-// The file is as it was before the run, or one of the allowed new contents.
-void expectOldOrNew(const World& w, const std::map<std::string, std::string>& before, const std::string& path,
-                    const std::vector<std::optional<std::string>>& allowed) {
+// The file is one of the allowed new contents, or (unless the run reported
+// success and oldAllowed is false) as it was before the run.
+void expectOldOrNew(const World& w, const Files& before, const std::string& path,
+                    const std::vector<std::optional<std::string>>& allowed, bool oldAllowed = true) {
   const std::optional<std::string> now = w.fake.file(path);
   const auto old = before.find(FakePlatform::normalisePath(path));
   const std::optional<std::string> was = old == before.end() ? std::nullopt : std::optional(old->second);
-  if (now == was) return;
+  if (now == was && oldAllowed) return;
   for (const auto& a : allowed) {
     if (now == a) return;
   }
@@ -90,26 +98,25 @@ const std::string kDownloaded =
     "<xml><status>Success</status><TimeStamp ModTime=\"t2\"/><rs:data><z:row iKey=\"1\" v=\"new\"/>"
     "<z:row iKey=\"3\" v=\"three\"/></rs:data></xml>";
 
+std::function<std::string(XMLLoad&)> refresh(const char* file) {
+  return [file](XMLLoad& c) {
+    c.put_Authenticated(true);
+    std::string page = "http://server/data.asp";
+    c.XMLLoad_(page, file);
+    return std::string();
+  };
+}
+
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> list = {
-      {"refresh with merge",
-       [](XMLLoad& c) {
-         c.put_Authenticated(true);
-         std::string page = "http://server/data.asp";
-         c.XMLLoad_(page, "c.xml");
-       },
+      {"refresh with merge", refresh("c.xml"),
        // A failed look for the cached copy makes it a first download: the server's whole set.
-       [](World& w, const auto& before) { expectOldOrNew(w, before, at("c.xml"), {kMerged, kDownloaded}); }},
-      {"first download",
-       [](XMLLoad& c) {
-         c.put_Authenticated(true);
-         std::string page = "http://server/data.asp";
-         c.XMLLoad_(page, "fresh.xml");
-       },
-       [](World& w, const auto& before) { expectOldOrNew(w, before, at("fresh.xml"), {kDownloaded}); }},
+       [](World& w, const auto& before, const Outcome&) { expectOldOrNew(w, before, at("c.xml"), {kMerged, kDownloaded}); }},
+      {"first download", refresh("fresh.xml"),
+       [](World& w, const auto& before, const Outcome&) { expectOldOrNew(w, before, at("fresh.xml"), {kDownloaded}); }},
       {"upload",
-       [](XMLLoad& c) { c.BackOnline(); },
-       [](World& w, const auto&) {
+       [](XMLLoad& c) { c.BackOnline(); return std::string(); },
+       [](World& w, const auto&, const Outcome&) {
          // A transaction still waiting keeps its text; one that is gone was stored.
          std::size_t gone = 0;
          for (const char* name : {"a.xml", "b.xml"}) {
@@ -120,35 +127,45 @@ const std::vector<Scenario>& scenarios() {
          EXPECT_LE(gone, w.storedKeys.size());
        }},
       {"online login",
-       [](XMLLoad& c) { c.Login("user", "secret"); },
-       [](World& w, const auto& before) {
+       [](XMLLoad& c) { c.Login("user", "secret"); return std::string(); },
+       [](World& w, const auto& before, const Outcome&) {
          expectOldOrNew(w, before, "c:\\123.xml",
                         {"<xml><username>user</username><pwd>$fake$736563726574</pwd><levelNum>5</levelNum></xml>"});
        }},
       {"clearing the cached data files",
-       [](XMLLoad& c) { c.DeleteLocalData(); },
-       [](World& w, const auto& before) {
+       [](XMLLoad& c) { c.DeleteLocalData(); return std::string(); },
+       [](World& w, const auto& before, const Outcome&) {
          expectOldOrNew(w, before, at("c.xml"), {std::nullopt});
          EXPECT_TRUE(w.fake.file(at("SavedFiles\\a.xml")));
          EXPECT_TRUE(w.fake.file(at("log\\log.xml")));
        }},
       {"purchase order",
-       [](XMLLoad& c) { c.SaveElectronicPurchaseOrder("42", "new order"); },
-       [](World& w, const auto& before) {
+       [](XMLLoad& c) { c.SaveElectronicPurchaseOrder("42", "new order"); return std::string(); },
+       [](World& w, const auto& before, const Outcome&) {
          expectOldOrNew(w, before, "C:\\QMX Client\\Inbox\\PO00000042.POD", {"new order"});
        }},
       {"saving a transaction",
-       [](XMLLoad& c) { c.SaveLocal("<xml>new</xml>", "a.xml"); },
-       [](World& w, const auto& before) {
-         expectOldOrNew(w, before, at("SavedFiles\\a.xml"), {"<xml>new</xml>"});
+       [](XMLLoad& c) {
+         c.SaveLocal("<xml>new</xml>", "a.xml");
+         return std::string();
+       },
+       [](World& w, const auto& before, const Outcome& result) {
+         expectOldOrNew(w, before, at("SavedFiles\\a.xml"), {"<xml>new</xml>"}, !result);
          EXPECT_TRUE(w.fake.file(at("SavedFiles\\b.xml")));
-       }},
+       },
+       true},
       {"temporary key",
-       [](XMLLoad& c) { c.getKey(); },
-       [](World& w, const auto& before) {
+       [](XMLLoad& c) { return c.getKey(); },
+       [](World& w, const auto& before, const Outcome& key) {
+         // A returned key is the next number, and the log records it.
+         const std::string& log = before.at(FakePlatform::normalisePath(at("log\\log.xml")));
+         const auto last = log.rfind("TempKey=\"") + 9;
+         const std::string next = std::to_string(std::stoi(log.substr(last)) + 1);
+         if (key) { EXPECT_EQ(*key, "7-3-" + next); }
          expectOldOrNew(w, before, at("log\\log.xml"),
-                        {"<xml><logEvent TempKey=\"4\"/><logEvent TempKey=\"5\"/></xml>"});
-       }},
+                        {log.substr(0, log.size() - 6) + "<logEvent TempKey=\"" + next + "\"/></xml>"}, !key);
+       },
+       true},
   };
   return list;
 }
@@ -156,34 +173,42 @@ const std::vector<Scenario>& scenarios() {
 TEST(FaultReplay, EveryWriterLeavesEachFileOldOrNewAndLosesNoTransaction) {
   for (const Scenario& s : scenarios()) {
     SCOPED_TRACE(s.name);
-    std::size_t calls = 0;
-    {
-      World w;
-      FaultyPlatform faulty(w.fake, w.fake);
-      XMLLoad control(faulty);
-      faulty.failAt(0);
-      const auto before = filesOf(w.fake);
-      s.act(control);
-      s.check(w, before);
-      calls = faulty.calls();
-    }
-    ASSERT_GT(calls, 0u);
-    for (std::size_t n = 1; n <= calls; ++n) {
+    std::size_t calls = 0, failures = 0;
+    // Run 0 injects nothing and counts the calls; run n fails the nth.
+    for (std::size_t n = 0; n == 0 || n <= calls; ++n) {
       SCOPED_TRACE("call " + std::to_string(n) + " of " + std::to_string(calls) + " fails");
       World w;
       FaultyPlatform faulty(w.fake, w.fake);
       XMLLoad control(faulty);
-      const auto before = filesOf(w.fake);
+      auto before = filesOf(w.fake);
       faulty.failAt(n);
+      Outcome result;
       try {
-        s.act(control);
+        result = s.act(control);
       } catch (const AutomationError&) {
-        // A failure the host hears of is fine; what matters is the files.
+        ++failures;
       }
-      s.check(w, before);
+      s.check(w, before, result);
+      if (n == 0) {
+        ASSERT_TRUE(result);
+        calls = faulty.calls();
+      }
       // A temporary of this process's own write is never left behind.
       for (const std::string& path : w.fake.allFiles())
         EXPECT_EQ(path.find(".tmp" + std::to_string(w.fake.writerId) + "_"), std::string::npos) << path;
+      if (!s.mustReport) continue;
+      faulty.disarm();
+      before = filesOf(w.fake);
+      try {
+        result = s.act(control);
+      } catch (const AutomationError& e) {
+        ADD_FAILURE() << "the control fails after the fault is gone: " << e.what();
+        continue;
+      }
+      s.check(w, before, result);
+    }
+    if (s.mustReport) {
+      EXPECT_GT(failures, 0u);
     }
   }
 }

@@ -64,22 +64,19 @@ TEST(WinFiles, OwnerOnlyFileLetsInOnlyItsUserAndTheSystem) {
 // The settings are read from the 32-bit view whichever DLL reads them.
 TEST(WinRegistry, ReadsThe32BitViewOnly) {
   const char* key = "SOFTWARE\\QMXProdViewTest";
-  HKEY k32 = nullptr, k64 = nullptr;
-  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
-                              &k32, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
-                              &k64, nullptr),
-            ERROR_SUCCESS);
+  const auto create = [](HKEY parent, const char* name, REGSAM view) {
+    HKEY k = nullptr;
+    EXPECT_EQ(::RegCreateKeyExA(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    return k;
+  };
+  HKEY k32 = create(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY), k64 = create(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY);
   ::RegSetValueExA(k32, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("thirty-two"), 11);
   ::RegSetValueExA(k64, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("sixty-four"), 11);
   const DWORD number = 0xFFFFFFFF;
   ::RegSetValueExA(k32, "n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
-  HKEY sub = nullptr;
-  ::RegCreateKeyExA(k32, "b", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &sub, nullptr);
-  ::RegCloseKey(sub);
-  ::RegCreateKeyExA(k32, "A", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &sub, nullptr);
-  ::RegCloseKey(sub);
+  ::RegCloseKey(create(k32, "b", KEY_WOW64_32KEY));
+  ::RegCloseKey(create(k32, "A", KEY_WOW64_32KEY));
 
   WinPlatform p([](const std::string&) {});
   const auto value = p.registryValue(key, "");
@@ -94,12 +91,11 @@ TEST(WinRegistry, ReadsThe32BitViewOnly) {
   EXPECT_EQ(p.registryValue(key, "missing"), std::nullopt);
   EXPECT_EQ(p.registrySubkeys("SOFTWARE\\QMXProdNoSuchKey"), std::nullopt);
 
-  ::RegDeleteTreeA(k32, nullptr);
-  ::RegDeleteTreeA(k64, nullptr);
-  ::RegCloseKey(k32);
-  ::RegCloseKey(k64);
-  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY, 0);
-  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY, 0);
+  for (const auto& [k, view] : {std::pair(k32, KEY_WOW64_32KEY), std::pair(k64, KEY_WOW64_64KEY)}) {
+    ::RegDeleteTreeA(k, nullptr);
+    ::RegCloseKey(k);
+    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
+  }
 }
 
 TEST(WinCharsets, DecodesThroughTheSystemCodePages) {
@@ -113,15 +109,15 @@ TEST(WinCharsets, DecodesThroughTheSystemCodePages) {
 
 TEST(WinPasswordHash, Pbkdf2MatchesThePublishedVectorAndTheRecordNamesItsScheme) {
   // PBKDF2-HMAC-SHA256("password", "salt", 1 and 2 rounds, 32 bytes).
-  const std::string one = password::pbkdf2Sha256("password", "salt", 1, 32);
-  const std::string two = password::pbkdf2Sha256("password", "salt", 2, 32);
   auto hex = [](const std::string& s) {
     std::string out;
     for (unsigned char c : s) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
     return out;
   };
-  EXPECT_EQ(hex(one), "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
-  EXPECT_EQ(hex(two), "ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
+  EXPECT_EQ(hex(password::pbkdf2Sha256("password", "salt", 1, 32)),
+            "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
+  EXPECT_EQ(hex(password::pbkdf2Sha256("password", "salt", 2, 32)),
+            "ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
 
   WinPlatform p([](const std::string&) {});
   const std::string hash = p.hashPassword("demo123");
