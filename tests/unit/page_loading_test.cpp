@@ -54,11 +54,6 @@ TEST(PageLoading, RefusedDownloadGivesAnEmptyDocumentAndNoFile) {
   EXPECT_FALSE(w.hasDataFile("c.xml"));
   EXPECT_EQ(w.control->get_ErrorNumber(), 12);
   EXPECT_EQ(w.control->get_ErrorDesc(), "No such data");
-  // An unwritable file: what HTTPCall recorded and the address still show, then the failure.
-  w.root.makeFolder(w.dataFile("d.xml"));
-  w.peer.enqueue(PeerReply::xml(kDownload));
-  EXPECT_EQ(test::errorNumberOf([&] { w.control->XMLLoad_(page, "d.xml"); }), 75);
-  EXPECT_TRUE(w.control->get_ErrorNumber() == 0 && page.find("Data=d.xml") != std::string::npos) << page;
 }
 
 TEST(PageLoading, WithoutLoginOrOfflineTheDirectoryIsMadeAndNothingReturned) {
@@ -73,10 +68,6 @@ TEST(PageLoading, WithoutLoginOrOfflineTheDirectoryIsMadeAndNothingReturned) {
   w.control->put_DataPath("C:\\P\\Q\\");  // the trailing empty piece adds nothing
   EXPECT_EQ(w.control->XMLLoad_(page, "c.xml", "new"), nullptr);
   EXPECT_TRUE(w.root.exists("drive_c/P/Q"));
-  // A native path has no drive: every level below "/" is made.
-  w.control->put_DataPath(w.root.at("N/O"));
-  EXPECT_EQ(w.control->XMLLoad_(page, "c.xml"), nullptr);
-  EXPECT_TRUE(w.root.exists("N/O"));
   EXPECT_EQ(page, w.page());
   EXPECT_EQ(w.peer.requestCount(), 0u);
 }
