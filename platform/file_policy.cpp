@@ -23,11 +23,8 @@ std::string folderPart(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-// The path of a name inside a folder given with or without its trailing separator.
-std::string inFolder(const std::string& folder, const std::string& name) {
-  if (folder.empty() || isSeparator(folder.back())) return folder + name;
-  return folder + "\\" + name;
-}
+// The folder a backend is asked about: "" is the working folder.
+std::string folderOrWorking(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
 bool isStale(FileSystem& fs, const std::string& name) {
   const std::optional<std::uint64_t> writer = replaceTemporaryWriter(name);
@@ -35,17 +32,27 @@ bool isStale(FileSystem& fs, const std::string& name) {
   return writer && *writer != 0 && !fs.writerAlive(*writer);
 }
 
-// Removes a temporary that will never be renamed and reports error for the target.
-[[noreturn]] void abandon(FileSystem& fs, std::unique_ptr<WritableFile>& file, const std::string& temp,
-                          FsError error, const std::string& path) {
+// Removes a temporary that will never be renamed.
+void discard(FileSystem& fs, std::unique_ptr<WritableFile>& file, const std::string& temp) {
   file.reset();  // closed before it is removed, for Windows' sake
   (void)fs.remove(temp);
+}
+
+// Discards the temporary and reports error for the target.
+[[noreturn]] void abandon(FileSystem& fs, std::unique_ptr<WritableFile>& file, const std::string& temp,
+                          FsError error, const std::string& path) {
+  discard(fs, file, temp);
   throwFileError(error, path, false);
 }
 
 }  // namespace
 
 bool listingOrder(const std::string& a, const std::string& b) { return upperAscii(a) < upperAscii(b); }
+
+std::string pathInFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty() || isSeparator(folder.back())) return folder + name;
+  return folder + "\\" + name;
+}
 
 void throwFileError(FsError error, const std::string& path, bool missingIsFile) {
   const std::int32_t number = error == kFileNotFound && !missingIsFile ? kPathNotFound : error;
@@ -83,8 +90,7 @@ void replaceWhole(FileSystem& fs, const std::string& path, const Platform::Conte
   } catch (const PieceNotWritten& failed) {
     abandon(fs, file, temp, failed.error, path);
   } catch (...) {
-    file.reset();
-    (void)fs.remove(temp);
+    discard(fs, file, temp);
     throw;
   }
   if (const FsError e = file->flush()) abandon(fs, file, temp, e, path);
@@ -93,7 +99,7 @@ void replaceWhole(FileSystem& fs, const std::string& path, const Platform::Conte
   file.reset();
   if (const FsError e = fs.renameOver(temp, path)) abandon(fs, file, temp, e, path);
   // The new content is in place; without this its name may not survive a crash.
-  if (const FsError e = fs.flushFolder(folder.empty() ? std::string(".") : folder)) throwFileError(e, path, false);
+  if (const FsError e = fs.flushFolder(folderOrWorking(folder))) throwFileError(e, path, false);
 }
 
 std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& folder) {
@@ -101,28 +107,26 @@ std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& fold
   if (fs.kind(folder) != EntryKind::Folder) throwFileError(kPathNotFound, folder, false);
   if (const FsError e = fs.listFolder(folder, entries)) throwFileError(e, folder, false);
   std::vector<std::string> names;
-  bool staleTemporaries = false;
   for (FolderEntry& entry : entries) {
     if (entry.kind != EntryKind::File) continue;
     // A write cut short by a crash leaves its temporary behind: it is no file of
     // the folder, and uploading it would post a torn or a doubled transaction.
-    // Once its writer is gone nothing will rename it, so it goes (below).
+    // Once its writer is gone nothing will rename it, so it goes.
     if (isReplaceTemporaryName(entry.name)) {
-      staleTemporaries = staleTemporaries || isStale(fs, entry.name);
+      if (isStale(fs, entry.name)) (void)fs.remove(pathInFolder(folder, entry.name));
       continue;
     }
     names.push_back(std::move(entry.name));
   }
-  if (staleTemporaries) removeStaleTemporaries(fs, folder);
   std::sort(names.begin(), names.end(), listingOrder);
   return names;
 }
 
 void removeStaleTemporaries(FileSystem& fs, const std::string& folder) {
   std::vector<FolderEntry> entries;
-  if (fs.listFolder(folder.empty() ? std::string(".") : folder, entries) != 0) return;
+  if (fs.listFolder(folderOrWorking(folder), entries) != 0) return;
   for (const FolderEntry& entry : entries) {
-    if (entry.kind == EntryKind::File && isStale(fs, entry.name)) (void)fs.remove(inFolder(folder, entry.name));
+    if (entry.kind == EntryKind::File && isStale(fs, entry.name)) (void)fs.remove(pathInFolder(folder, entry.name));
   }
 }
 

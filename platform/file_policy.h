@@ -18,6 +18,10 @@ namespace qmx {
 // ignored (upper-case folding, so "z" sorts before "_", as on Windows).
 bool listingOrder(const std::string& a, const std::string& b);
 
+// The path of a name inside a folder given with or without its trailing
+// separator ("\\" or "/"). Never fails.
+std::string pathInFolder(const std::string& folder, const std::string& name);
+
 // Throws the AutomationError of a failed file operation, naming the control
 // path; missingIsFile picks 53 rather than 76 for something missing.
 [[noreturn]] void throwFileError(FsError error, const std::string& path, bool missingIsFile);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <limits>
+#include <memory>
 
 #include "base/automation_error.h"
 #include "platform/posix/unique_fd.h"
@@ -18,6 +19,11 @@ namespace qmx::posix {
 namespace {
 
 FsError lastError() { return errorNumberForErrno(errno); }
+
+EntryKind kindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::File;
+  return S_ISDIR(mode) ? EntryKind::Folder : EntryKind::Other;
+}
 
 class PosixWritableFile : public WritableFile {
  public:
@@ -85,9 +91,7 @@ FsError errorNumberForErrno(int err) {
 
 EntryKind PosixFileSystem::kind(const std::string& path) {
   struct stat st {};
-  if (::stat(host(path).c_str(), &st) != 0) return EntryKind::None;
-  if (S_ISREG(st.st_mode)) return EntryKind::File;
-  return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
+  return ::stat(host(path).c_str(), &st) == 0 ? kindOf(st.st_mode) : EntryKind::None;
 }
 
 bool PosixFileSystem::isReadOnly(const std::string& path) {
@@ -128,21 +132,16 @@ FsError PosixFileSystem::flushFolder(const std::string& folder) {
 }
 
 FsError PosixFileSystem::listFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
-  const std::string hostFolder = host(folder);
-  DIR* dir = ::opendir(hostFolder.c_str());
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(host(folder).c_str()), ::closedir);
   if (!dir) return lastError();
-  const int dirFd = ::dirfd(dir);
-  while (const dirent* entry = ::readdir(dir)) {
+  const int dirFd = ::dirfd(dir.get());
+  while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     struct stat st {};
     // A link counts as what it points to, as opening it would.
-    EntryKind kind = EntryKind::None;
-    if (::fstatat(dirFd, entry->d_name, &st, 0) == 0)
-      kind = S_ISREG(st.st_mode) ? EntryKind::File : S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
-    entries.push_back({name, kind});
+    entries.push_back({name, ::fstatat(dirFd, entry->d_name, &st, 0) == 0 ? kindOf(st.st_mode) : EntryKind::None});
   }
-  ::closedir(dir);
   return 0;
 }
 

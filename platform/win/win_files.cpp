@@ -9,6 +9,7 @@
 
 #include "base/automation_error.h"
 #include "base/unique_handle.h"
+#include "platform/file_policy.h"
 #include "platform/temporary_names.h"
 #include "platform/win/win_text.h"
 
@@ -80,10 +81,6 @@ class FolderLock : public FileLock {
  private:
   FileHandle file_;
 };
-
-std::string withSeparator(const std::string& folder) {
-  return folder.empty() || folder.back() == '\\' || folder.back() == '/' ? folder : folder + "\\";
-}
 
 }  // namespace
 
@@ -157,7 +154,7 @@ FsError WinFileSystem::flushFolder(const std::string&) { return 0; }
 
 FsError WinFileSystem::listFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
   WIN32_FIND_DATAW data;
-  const FindHandle find(::FindFirstFileW(widen(withSeparator(folder) + "*").c_str(), &data));
+  const FindHandle find(::FindFirstFileW(widen(pathInFolder(folder, "*")).c_str(), &data));
   if (!find) return lastError();
   do {
     std::string name = narrow(data.cFileName);
@@ -189,7 +186,7 @@ FsError WinFileSystem::lockFolder(const std::string& folder, std::unique_ptr<Fil
   // A directory handle takes no byte-range lock, so the lock lives on a file in
   // the folder, named like a temporary of writer 0: listings hide it, hosts
   // cannot name it, and no clean-up takes it for a dead writer's.
-  const std::wstring lockPath = widen(withSeparator(folder) + replaceTemporaryName("lock", 0, 0));
+  const std::wstring lockPath = widen(pathInFolder(folder, replaceTemporaryName("lock", 0, 0)));
   FileHandle file(::CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_HIDDEN, nullptr));
