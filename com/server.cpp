@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <olectl.h>
 
+#include <atomic>
 #include <new>
 #include <string>
 
@@ -26,9 +27,11 @@ class ClassFactory final : public IClassFactory {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  // One static factory for the DLL's life; its references keep nothing alive.
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  // One static factory for the DLL's life; a host holding a reference to it
+  // keeps the DLL loaded (DllCanUnloadNow counts them).
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs_); }
+  bool referenced() const { return refs_ > 0; }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     if (out) *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -38,6 +41,9 @@ class ClassFactory final : public IClassFactory {
     lock ? ++serverLocks : --serverLocks;
     return S_OK;
   }
+
+ private:
+  std::atomic<long> refs_{0};
 };
 
 ClassFactory factory;
@@ -79,7 +85,9 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
   return factory.QueryInterface(riid, out);
 }
 
-STDAPI DllCanUnloadNow() { return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+  return liveObjects == 0 && serverLocks == 0 && !factory.referenced() ? S_OK : S_FALSE;
+}
 
 STDAPI DllRegisterServer() {
   const std::wstring path = modulePath();

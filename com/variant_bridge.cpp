@@ -52,7 +52,10 @@ ComPtr<IDispatch> msxmlDocumentOf(const XmlDocument& doc) {
     ScopedVariant v;
     V_VT(&v.v) = VT_BSTR;
     V_BSTR(&v.v) = toBstr(namespaces);
-    msxml2->setProperty(const_cast<BSTR>(L"SelectionNamespaces"), v.v);
+    // MSXML may read the name's length prefix: a real BSTR, not a literal.
+    BSTR name = ::SysAllocString(L"SelectionNamespaces");
+    if (name && V_BSTR(&v.v)) msxml2->setProperty(name, v.v);
+    ::SysFreeString(name);
   }
   ComPtr<IDispatch> out;
   msxml->QueryInterface(IID_IDispatch, out.putVoid());
@@ -106,7 +109,6 @@ Variant fromVariant(const VARIANT& in) {
 }
 
 void toVariant(const Variant& value, VARIANT* out) {
-  ::VariantClear(out);
   struct Visitor {
     VARIANT* out;
     void operator()(const EmptyValue&) const { V_VT(out) = VT_EMPTY; }
@@ -134,7 +136,7 @@ void toVariant(const Variant& value, VARIANT* out) {
       V_BSTR(out) = b;
     }
     void operator()(const XmlDocument& doc) const {
-      // Made before the type is set: a failure leaves *out empty, not a
+      // Made before the type is set: a failure leaves *out as it was, not a
       // dispatch pointer that a later VariantClear would release.
       IDispatch* made = doc ? msxmlDocumentOf(doc).detach() : nullptr;
       V_VT(out) = VT_DISPATCH;
@@ -150,6 +152,7 @@ HRESULT writeThrough(const Variant& value, VARIANT& byRef) {
   ScopedVariant fresh;
   toVariant(value, &fresh.v);
   if (target == VT_VARIANT) {
+    // The caller's variable holds a value of its own: given back before the new one goes in.
     VARIANT* slot = V_VARIANTREF(&byRef);
     ::VariantClear(slot);
     *slot = fresh.v;  // moved: the slot owns it now

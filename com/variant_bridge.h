@@ -16,8 +16,9 @@ namespace qmx::com {
 Variant fromVariant(const VARIANT& in);
 
 // The VARIANT of a control value; a document becomes an MSXML 6 document
-// holding the same XML, Nothing a null object. The caller owns *out (cleared
-// first). Throws AutomationError when MSXML cannot hold the document.
+// holding the same XML, Nothing a null object. *out is written, never cleared
+// (it may be uninitialised memory, such as Invoke's result); the caller owns it
+// then. Throws AutomationError when MSXML cannot hold the document, *out untouched.
 void toVariant(const Variant& value, VARIANT* out);
 
 // Writes a value into the variable a by-reference VARIANT points at, in that

@@ -2,6 +2,8 @@
 
 #include <olectl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
 #include <new>
 #include <string>
@@ -18,6 +20,10 @@
 
 namespace qmx::com {
 namespace {
+
+// Refused while the object's message box is up: VB's "Can't perform requested
+// operation", a runtime number like the control's others.
+constexpr std::int32_t kCantPerformOperation = 17;
 
 // One connection point: the sinks of one outgoing interface.
 class ConnectionPoint final : public IConnectionPoint {
@@ -50,6 +56,7 @@ class ConnectionPoint final : public IConnectionPoint {
     return S_OK;
   }
   STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+    if (::GetCurrentThreadId() != thread_) return RPC_E_WRONG_THREAD;
     if (!sink || !cookie) return E_POINTER;
     ComPtr<IUnknown> typed;
     if (FAILED(sink->QueryInterface(iid_, typed.putVoid()))) return CONNECT_E_CANNOTCONNECT;
@@ -70,6 +77,7 @@ class ConnectionPoint final : public IConnectionPoint {
     return S_OK;
   }
   STDMETHODIMP Unadvise(DWORD cookie) override {
+    if (::GetCurrentThreadId() != thread_) return RPC_E_WRONG_THREAD;
     if (cookie == 0 || cookie > sinks_.size() || !sinks_[cookie - 1]) return CONNECT_E_NOCONNECTION;
     // The slot is free before the sink hears its last Release.
     const ComPtr<IUnknown> sink = std::move(sinks_[cookie - 1]);
@@ -92,6 +100,7 @@ class ConnectionPoint final : public IConnectionPoint {
  private:
   IConnectionPointContainer* owner_;
   IID iid_;
+  const DWORD thread_ = ::GetCurrentThreadId();  // the owner's apartment
   std::vector<ComPtr<IUnknown>> sinks_;
 };
 
@@ -151,8 +160,10 @@ class PointEnumerator final : public IEnumConnectionPoints {
 
 class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public IConnectionPointContainer {
  public:
-  XMLLoadObject()
-      : propertySinks_(this, IID_IPropertyNotifySink), eventSinks_(this, DIID___XMLLoad) {
+  explicit XMLLoadObject(WinPlatform::MessageHandler onMessage)
+      : platform_(std::move(onMessage)), propertySinks_(this, IID_IPropertyNotifySink),
+        eventSinks_(this, DIID___XMLLoad) {
+    platform_.setOwnerWindow([this] { return siteWindow(); });
     ++liveObjects;
   }
   ~XMLLoadObject() { --liveObjects; }
@@ -278,53 +289,105 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
     return true;
   }
 
-  ULONG refs_ = 1;
+  // The window of the page or form that holds the control, to own its message
+  // boxes; none yet, so they are task-modal. The site's window comes from the
+  // container once the control is sited.
+  HWND siteWindow() const { return nullptr; }
+
+  // The object lives in the apartment of the thread that made it; a raw pointer
+  // used from another thread must not touch its state.
+  const DWORD apartmentThread_ = ::GetCurrentThreadId();
+  std::atomic<ULONG> refs_{1};
   WinPlatform platform_;
   ConnectionPoint propertySinks_;
   ConnectionPoint eventSinks_;  // __XMLLoad declares no events: accepted, never called
   std::unique_ptr<XMLLoad> control_;
 };
 
+// A method call's arguments in the member's order, with the VARIANTs they came
+// from for writing back. Positional ones come last-first after the named ones,
+// which name their position. A left-out argument ("not found") or one a named
+// call skips raises 449 where it is required; left-out optional ones at the end
+// stay absent, one in the middle reads as Empty. Too few positional arguments
+// are the dispatch layer's 450.
+struct PlacedArguments {
+  std::vector<Variant> values;
+  std::vector<VARIANT*> sources;
+};
+
+HRESULT placeArguments(const MemberInfo& m, const DISPPARAMS& params, PlacedArguments& out, UINT* argError) {
+  const UINT count = params.cArgs;
+  const UINT named = params.cNamedArgs;
+  if (named > count || (named && !params.rgdispidNamedArgs) || (count && !params.rgvarg)) return E_INVALIDARG;
+  enum class Slot { Absent, LeftOut, Given };
+  const std::size_t slots = std::max<std::size_t>(count - named, m.arguments.size());
+  std::vector<Slot> state(slots, Slot::Absent);
+  out.values.assign(slots, EmptyValue{});
+  out.sources.assign(slots, nullptr);
+  // Positional ones first, so that a named argument meeting a given position is the one refused.
+  for (UINT i = count; i-- > 0;) {
+    const DISPID position = i < named ? params.rgdispidNamedArgs[i] : static_cast<DISPID>(count - 1 - i);
+    // A position taken twice is a malformed call, reported the way a named
+    // argument the member does not have is: DISP_E_PARAMNOTFOUND with its index.
+    const auto at = static_cast<std::size_t>(position);
+    if (position < 0 || at >= slots || state[at] != Slot::Absent) {
+      if (argError) *argError = i;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    VARIANT& v = params.rgvarg[i];
+    if (V_VT(&v) == VT_ERROR && V_ERROR(&v) == DISP_E_PARAMNOTFOUND) {
+      state[at] = Slot::LeftOut;
+      continue;
+    }
+    try {
+      out.values[at] = fromVariant(v);
+    } catch (const AutomationError&) {
+      if (argError) *argError = i;
+      return DISP_E_TYPEMISMATCH;
+    }
+    out.sources[at] = &v;
+    state[at] = Slot::Given;
+  }
+  for (std::size_t k = 0; k < m.arguments.size(); ++k) {
+    if (!m.arguments[k].optional && (state[k] == Slot::LeftOut || (state[k] == Slot::Absent && named))) {
+      throw AutomationError(kArgumentNotOptional, "Argument not optional: '" + std::string(m.arguments[k].name) +
+                                                      "' of '" + std::string(m.name) + "'");
+    }
+  }
+  while (!state.empty() && state.back() != Slot::Given) {
+    state.pop_back();
+    out.values.pop_back();
+    out.sources.pop_back();
+  }
+  return S_OK;
+}
+
 STDMETHODIMP XMLLoadObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argError) {
+  // The caller's memory, not yet a value: made empty, never cleared.
+  if (result) ::VariantInit(result);
+  if (::GetCurrentThreadId() != apartmentThread_) return RPC_E_WRONG_THREAD;
   static DISPPARAMS kNoParams{nullptr, nullptr, 0, 0};
   if (!params) params = &kNoParams;
   const MemberInfo* m = findMemberById(id);
   if (!m) return DISP_E_MEMBERNOTFOUND;
   try {
-    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    const bool write = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    // A call from the message loop of the control's own message box would run
+    // inside the member that shows it; reads stay open for property-change sinks.
+    if ((write || m->kind == MemberKind::Method) && platform_.showingMessage()) {
+      throw AutomationError(kCantPerformOperation, "Can't perform requested operation: '" + std::string(m->name) +
+                                                       "' while the control's message box is open");
+    }
+    if (write) {
       if (params->cArgs != 1 || params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
         return DISP_E_BADPARAMCOUNT;
       writeProperty(*control_, m->name, fromVariant(params->rgvarg[0]));
       return S_OK;
     }
-    // Positional arguments come last-first; named ones are placed by position.
-    const UINT count = params->cArgs;
-    std::vector<Variant> args(count);
-    std::vector<VARIANT*> sources(count, nullptr);
-    std::vector<bool> given(count, false);
-    for (UINT i = 0; i < count; ++i) {
-      UINT position = i < params->cNamedArgs ? static_cast<UINT>(params->rgdispidNamedArgs[i])
-                                             : count - 1 - i;
-      if (i < params->cNamedArgs && position >= count) return DISP_E_PARAMNOTFOUND;
-      VARIANT& v = params->rgvarg[i];
-      // A script leaves an optional argument out by passing "not found".
-      if (V_VT(&v) == VT_ERROR && V_ERROR(&v) == DISP_E_PARAMNOTFOUND) continue;
-      try {
-        args[position] = fromVariant(v);
-      } catch (const AutomationError&) {
-        if (argError) *argError = i;
-        return DISP_E_TYPEMISMATCH;
-      }
-      sources[position] = &v;
-      given[position] = true;
-    }
-    // Trailing missing arguments are left out; one missing in the middle reads as Empty.
-    while (!args.empty() && !given.back()) {
-      args.pop_back();
-      given.pop_back();
-      sources.pop_back();
-    }
+    PlacedArguments placed;
+    if (const HRESULT hr = placeArguments(*m, *params, placed, argError); FAILED(hr)) return hr;
+    std::vector<Variant>& args = placed.values;
     const std::vector<Variant> before = args;
     std::exception_ptr failure;
     Variant value;
@@ -336,7 +399,7 @@ STDMETHODIMP XMLLoadObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARA
     // A by-reference argument the member rewrote is written back, also when the
     // member then failed (the rewrite had happened by then).
     for (std::size_t k = 0; k < args.size(); ++k) {
-      if (sources[k] && !(args[k] == before[k])) writeThrough(args[k], *sources[k]);
+      if (placed.sources[k] && !(args[k] == before[k])) writeThrough(args[k], *placed.sources[k]);
     }
     if (failure) std::rethrow_exception(failure);
     if (result) toVariant(value, result);
@@ -354,10 +417,10 @@ STDMETHODIMP XMLLoadObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARA
 
 }  // namespace
 
-HRESULT createXMLLoadObject(REFIID riid, void** out) {
+HRESULT createXMLLoadObject(REFIID riid, void** out, WinPlatform::MessageHandler onMessage) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  const auto object = ComPtr<XMLLoadObject>::attach(new (std::nothrow) XMLLoadObject());
+  const auto object = ComPtr<XMLLoadObject>::attach(new (std::nothrow) XMLLoadObject(std::move(onMessage)));
   if (!object) return E_OUTOFMEMORY;
   try {
     object->start();

@@ -6,11 +6,14 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include "platform/win/win_platform.h"
+
 namespace qmx::com {
 
 // Creates a control object and runs its start-up. On a failed start-up nothing
 // is created: the result is 0x800A0000 | the error's number, with an IErrorInfo
-// carrying its description, so that a host learns why.
-HRESULT createXMLLoadObject(REFIID riid, void** out);
+// carrying its description, so that a host learns why. onMessage, when given,
+// stands in for the message boxes (a test's "user").
+HRESULT createXMLLoadObject(REFIID riid, void** out, WinPlatform::MessageHandler onMessage = {});
 
 }  // namespace qmx::com

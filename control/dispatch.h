@@ -16,6 +16,7 @@ namespace qmx {
 // Error numbers of the dispatch layer itself.
 inline constexpr std::int32_t kPropertyReadOnly = 383;
 inline constexpr std::int32_t kMemberNotSupported = 438;
+inline constexpr std::int32_t kArgumentNotOptional = 449;
 inline constexpr std::int32_t kWrongArgumentCount = 450;
 
 // The value as a text argument: Empty gives "", numbers their text, Booleans

@@ -64,12 +64,18 @@ bool WinPlatform::setConnectedState(std::uint32_t state, std::uint32_t flags) {
 }
 
 void WinPlatform::messageBox(const std::string& text) {
+  struct Shown {
+    int& count;
+    explicit Shown(int& c) : count(++c) {}
+    ~Shown() { --count; }
+  } shown(messagesShown_);
   if (onMessage_) {
     onMessage_(text);
     return;
   }
+  const HWND owner = ownerWindow_ ? ownerWindow_() : nullptr;
   // No caption and no icon, OK only: the text is all the user is told.
-  ::MessageBoxW(nullptr, win::widen(text).c_str(), nullptr, MB_OK);
+  ::MessageBoxW(owner, win::widen(text).c_str(), nullptr, MB_OK | (owner ? 0u : MB_TASKMODAL));
 }
 
 std::optional<std::string> WinPlatform::decodeCharset(std::string_view bytes, std::string_view charset) {

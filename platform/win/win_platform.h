@@ -3,6 +3,8 @@
 // control writes them (a relative one against the working folder).
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 
@@ -14,9 +16,18 @@ namespace qmx {
 class WinPlatform : public FilePlatform {
  public:
   using MessageHandler = std::function<void(const std::string& text)>;
+  using OwnerWindow = std::function<HWND()>;
 
   // Message boxes go to the handler when one is given, else to MessageBoxW.
   explicit WinPlatform(MessageHandler onMessage = {});
+
+  // The window a message box belongs to, asked each time one is shown. Without
+  // one (or when it gives none) the box is task-modal: no window of the thread
+  // takes input while it is up.
+  void setOwnerWindow(OwnerWindow owner) { ownerWindow_ = std::move(owner); }
+  // True while a message box (or the handler standing in for it) is up: the
+  // box runs a message loop, through which the host may call back.
+  bool showingMessage() const { return messagesShown_ > 0; }
 
   std::optional<std::vector<std::string>> registrySubkeys(std::string_view keyPath) override;
   std::optional<RegistryValue> registryValue(std::string_view keyPath,
@@ -38,6 +49,8 @@ class WinPlatform : public FilePlatform {
 
  private:
   MessageHandler onMessage_;
+  OwnerWindow ownerWindow_;
+  int messagesShown_ = 0;
   win::WinFileSystem files_;
 };
 

@@ -52,6 +52,18 @@ If phase = "first" Then
   o.NoSuchMember
   Check Err.Number = 438, "unknown member is 438 (" & Err.Number & ")"
   Err.Clear
+  s = o.Login(, "demo123")
+  Check Err.Number = 449, "a required argument left out is 449 (" & Err.Number & ")"
+  Err.Clear
+  o.LevelNum = "9"
+  Check Err.Number = 383, "LevelNum is read-only: 383 (" & Err.Number & ")"
+  Err.Clear
+  s = o.getKey("x")
+  Check Err.Number = 450, "an argument too many is 450 (" & Err.Number & ")"
+  Err.Clear
+  o.Authenticated = 7
+  Check TypeName(o.Authenticated) = "Boolean" And o.Authenticated = True, "a Boolean property stays Boolean (" & TypeName(o.Authenticated) & ")"
+  Err.Clear
   o.Location = "twelve"
   Check Err.Number = 13, "type mismatch is 13 (" & Err.Number & ")"
   Err.Clear
