@@ -9,6 +9,7 @@
 
 #include "com/com_module.h"
 #include "com/com_ptr.h"
+#include "com/page_site.h"
 #include "com/qmxprodax_idl.h"
 #include "com/variant_bridge.h"
 #include "control/dispatch.h"
@@ -152,7 +153,7 @@ class PointEnumerator final : public IEnumConnectionPoints {
 class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public IConnectionPointContainer {
  public:
   XMLLoadObject()
-      : propertySinks_(this, IID_IPropertyNotifySink), eventSinks_(this, DIID___XMLLoad) {
+      : propertySinks_(this, IID_IPropertyNotifySink), eventSinks_(this, DIID___XMLLoad), page_(static_cast<IDispatch*>(this)) {
     ++liveObjects;
   }
   ~XMLLoadObject() { --liveObjects; }
@@ -175,8 +176,11 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
       *out = static_cast<IProvideClassInfo2*>(this);
     } else if (riid == IID_IConnectionPointContainer) {
       *out = static_cast<IConnectionPointContainer*>(this);
+    } else if (void* part = page_.interfaceFor(riid)) {
+      *out = part;
     } else {
-      // No IObjectWithSite: script engines refuse to create objects that offer it.
+      // No IObjectWithSite: script engines refuse to create objects that offer it
+      // (page_site.h tells how a page is learned instead).
       *out = nullptr;
       return E_NOINTERFACE;
     }
@@ -282,11 +286,13 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
   WinPlatform platform_;
   ConnectionPoint propertySinks_;
   ConnectionPoint eventSinks_;  // __XMLLoad declares no events: accepted, never called
+  PageSite page_;
   std::unique_ptr<XMLLoad> control_;
 };
 
 STDMETHODIMP XMLLoadObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argError) {
+  if (!page_.scriptingAllowed()) return PageSite::refuse(exception);
   static DISPPARAMS kNoParams{nullptr, nullptr, 0, 0};
   if (!params) params = &kNoParams;
   const MemberInfo* m = findMemberById(id);
