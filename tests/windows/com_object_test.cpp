@@ -5,7 +5,9 @@
 
 #include <windows.h>
 #include <ocidl.h>
+#include <objsafe.h>
 #include <olectl.h>
+#include <urlmon.h>
 
 #include <string>
 #include <vector>
@@ -264,6 +266,138 @@ TEST_F(ComHost, AFailedStartUpRefusesCreationWithItsError) {
   IDispatch* fine = create();
   EXPECT_NE(fine, nullptr);
   if (fine) fine->Release();
+}
+
+// A browser's client site: its container's moniker names the page (none: no address).
+class PageClientSite final : public IOleClientSite {
+ public:
+  explicit PageClientSite(const wchar_t* url) {
+    EXPECT_TRUE(!url || ::CreateURLMonikerEx(nullptr, url, &page_, URL_MK_UNIFORM) == S_OK) << url;
+  }
+  ~PageClientSite() {
+    if (page_) page_->Release();
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    *out = riid == IID_IUnknown || riid == IID_IOleClientSite ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD which, IMoniker** out) override {
+    *out = which == OLEWHICHMK_CONTAINER ? page_ : nullptr;
+    if (!*out) return E_FAIL;
+    page_->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+ private:
+  IMoniker* page_ = nullptr;
+};
+
+// A browser with the site lock's list in place: it sites the control, asks
+// whether it is safe for untrusted callers and scripts it.
+class Browser : public ComHost {
+ protected:
+  void SetUp() override {
+    ComHost::SetUp();
+    if (HasFatalFailure()) return;
+    const wchar_t* name = L"SOFTWARE\\Velmora Solutions\\QMXProdActiveX";
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, name, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                                &key_, nullptr),
+              ERROR_SUCCESS);
+    if (::RegQueryValueExW(key_, L"AllowedSites", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+      ::RegCloseKey(std::exchange(key_, nullptr));
+      GTEST_SKIP() << "this machine has an allow-list of its own";
+    }
+    // One entry per string; the unreadable one first spoils none of the others.
+    const wchar_t list[] = L"not an address\0https://erp.example.com/store/\0http://intranet:8080\0HTTPS://Upper.Example.com\0";
+    ASSERT_EQ(::RegSetValueExW(key_, L"AllowedSites", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    if (key_) ::RegDeleteValueW(key_, L"AllowedSites");
+    if (key_) ::RegCloseKey(key_);
+    ComHost::TearDown();
+  }
+  // Asks as a browser does; true when the control says it is safe.
+  static bool safe(IDispatch* d) {
+    IObjectSafety* safety = nullptr;
+    EXPECT_EQ(d->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety)), S_OK);
+    if (!safety) return false;
+    DWORD supported = 0, enabled = 0;
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+    EXPECT_EQ(supported, DWORD{INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA});
+    const HRESULT hr = safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                         INTERFACESAFE_FOR_UNTRUSTED_CALLER);
+    safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
+    EXPECT_EQ(enabled, hr == S_OK ? DWORD{INTERFACESAFE_FOR_UNTRUSTED_CALLER} : 0u);
+    safety->Release();
+    return hr == S_OK;
+  }
+  // Whether a script's property read gets through; a refusal is "Permission denied".
+  static bool scriptable(IDispatch* d) {
+    VARIANT v;
+    ::VariantInit(&v);
+    EXCEPINFO info{};
+    const HRESULT hr = call(d, L"LevelNum", DISPATCH_PROPERTYGET, {}, &v, &info);
+    EXPECT_EQ(static_cast<std::uint32_t>(info.scode), hr == S_OK ? 0u : 0x800A0046u);
+    ::SysFreeString(info.bstrSource), ::SysFreeString(info.bstrDescription);
+    return hr == S_OK;
+  }
+  static void site(IDispatch* d, IOleClientSite* s) {
+    IOleObject* ole = nullptr;
+    ASSERT_EQ(d->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
+    EXPECT_EQ(ole->SetClientSite(s), S_OK);
+    ole->Release();
+  }
+  HKEY key_ = nullptr;
+};
+
+TEST_F(Browser, SafeOnlyOnAllowedPagesInEitherOrder) {
+  const std::pair<const wchar_t*, bool> pages[] = {
+      {L"https://erp.example.com/store/order.htm", true},      {L"https://ERP.example.com:443/store", true},
+      {L"https://erp.example.com/shop/../store/a.htm", true},  {L"http://intranet:8080/any/page.htm", true},
+      {L"https://upper.example.com/x", true},                  {L"https://erp.example.com@evil.test/store/", false},
+      {L"https://erp.example.com:8443/store/", false},         {L"https://erp.example.com/storefront/", false},
+      {L"https://erp.example.com/store/../admin/", false},     {L"http://erp.example.com/store/", false},
+      {L"https://erp.example.com.evil.test/store/", false},    {L"http://intranet/", false},
+      {L"file:///C:/store/page.htm", false},                   {L"about:blank", false},
+  };
+  for (const auto& [url, allowed] : pages) {  // the site first, as MiscStatus asks
+    IDispatch* d = create();
+    PageClientSite page(url);
+    site(d, &page);
+    EXPECT_EQ(safe(d), allowed) << url;
+    EXPECT_EQ(scriptable(d), allowed) << url;  // also for a host that ignores the answer
+    d->Release();
+  }
+  // The question first: no address, not safe; a site on an allowed page and a
+  // new question make it safe; moved to a refused page, it is refused again.
+  IDispatch* d = create();
+  EXPECT_FALSE(safe(d));
+  EXPECT_FALSE(scriptable(d));
+  PageClientSite allowed(L"https://erp.example.com/store/"), refused(L"https://evil.test/"), none(nullptr);
+  site(d, &allowed);
+  EXPECT_TRUE(safe(d));
+  EXPECT_TRUE(scriptable(d));
+  site(d, &refused);
+  EXPECT_FALSE(scriptable(d));
+  site(d, &none);
+  EXPECT_FALSE(safe(d));
+  d->Release();
+  // A host that never asks scripts the control on any page, as before.
+  IDispatch* desktop = create();
+  site(desktop, &refused);
+  EXPECT_TRUE(scriptable(desktop));
+  desktop->Release();
 }
 
 }  // namespace
