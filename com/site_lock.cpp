@@ -105,11 +105,6 @@ std::vector<std::wstring> allowedSites() {
   return entries;
 }
 
-bool entryAllows(const std::wstring& entry, const std::wstring& page) {
-  const std::optional<Address> at = parse(page);
-  return at && allows(parse(entry), *at);
-}
-
 bool pageAllowed(const std::wstring& page) {
   const std::optional<Address> at = parse(page);
   if (!at) return false;

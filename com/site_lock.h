@@ -15,15 +15,12 @@ namespace qmx::com {
 // view like every other setting; none when the value is missing or no string list.
 std::vector<std::wstring> allowedSites();
 
-// Whether one entry allows a page address: the same scheme and host (case
-// aside), the same port (a scheme's default one filled in) and the entry's path
-// a prefix of the page's ending at a segment boundary ("/store" allows "/store"
-// and "/store/a.htm", not "/storefront"). Both addresses go through urlmon's
-// own parser, so userinfo, dot segments and escapes read as a browser reads
-// them; an address it cannot parse matches nothing.
-bool entryAllows(const std::wstring& entry, const std::wstring& page);
-
-// Whether some entry of the current list allows the page; never an empty address.
+// Whether some entry of the current list allows the page address: the same
+// scheme and host (case aside), the same port (a scheme's default one filled
+// in) and the entry's path a prefix of the page's ending at a segment boundary
+// ("/store" allows "/store" and "/store/a.htm", not "/storefront"). Both go
+// through urlmon's own parser, so userinfo, dot segments and escapes read as a
+// browser reads them; an address it cannot parse matches nothing.
 bool pageAllowed(const std::wstring& page);
 
 }  // namespace qmx::com

@@ -130,8 +130,7 @@ TEST_F(ComHost, ErrorsAndTypesScriptsCannotTellApart) {
   EXPECT_EQ(static_cast<std::uint32_t>(count.scode), 0x800A01C2u);
   // No object the script engines refuse to create.
   IUnknown* site = nullptr;
-  const IID iidObjectWithSite = {0xfc4801a3, 0x2ba9, 0x11cf, {0xa2, 0x29, 0x00, 0xaa, 0x00, 0x3d, 0x73, 0x52}};
-  EXPECT_EQ(d->QueryInterface(iidObjectWithSite, reinterpret_cast<void**>(&site)), E_NOINTERFACE);
+  EXPECT_EQ(d->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&site)), E_NOINTERFACE);
 
   // A Boolean property comes back as a Boolean, whatever number was written.
   VARIANT yes;
@@ -270,8 +269,7 @@ TEST_F(ComHost, AFailedStartUpRefusesCreationWithItsError) {
 }
 
 // A browser's client site: its container's moniker names the page (none: no address).
-class PageClientSite final : public IOleClientSite {
- public:
+struct PageClientSite final : IOleClientSite {
   explicit PageClientSite(const wchar_t* url) {
     EXPECT_TRUE(!url || ::CreateURLMonikerEx(nullptr, url, page_.put(), URL_MK_UNIFORM) == S_OK) << url;
   }
@@ -290,8 +288,6 @@ class PageClientSite final : public IOleClientSite {
   STDMETHODIMP ShowObject() override { return S_OK; }
   STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
   STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-
- private:
   com::ComPtr<IMoniker> page_;
 };
 
