@@ -31,12 +31,21 @@ void* PageSite::interfaceFor(REFIID riid) {
   return nullptr;
 }
 
-bool PageSite::scriptingAllowed() const noexcept {
+bool PageSite::scriptingAllowed() noexcept {
+  if (!askedForSafety_) return true;
   try {
-    return !askedForSafety_ || pageAllowed(pageAddress());
+    const std::wstring address = pageAddress();
+    return (!address.empty() && address == allowedAddress_) || checkPage(address);
   } catch (...) {
     return false;
   }
+}
+
+bool PageSite::checkPage(const std::wstring& address) {
+  allowedAddress_.clear();
+  if (!pageAllowed(address)) return false;
+  allowedAddress_ = address;
+  return true;
 }
 
 HRESULT PageSite::refuse(EXCEPINFO* exception) noexcept {
@@ -101,7 +110,7 @@ STDMETHODIMP PageSite::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD 
   granted_ &= ~mask;
   if (wanted) {
     try {
-      if (!pageAllowed(pageAddress())) return E_FAIL;
+      if (!checkPage(pageAddress())) return E_FAIL;
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }

@@ -12,7 +12,10 @@
 // Once a host has asked for safety for untrusted callers or data, every call
 // through IDispatch checks the page's address at that moment: a refusal
 // leaves the control unscriptable even to a host that ignores the answer, and
-// a site later moved to a refused page loses it. A host that never asks
+// a site later moved to a refused page loses it. The list is read afresh at
+// each question and for an address not yet found allowed; an address found
+// allowed stays so until the next question (a registry read per call would
+// cost more than the call). A host that never asks
 // (script hosts, Office, PowerShell, Python, desktop programs) sees no change.
 #pragma once
 
@@ -42,7 +45,7 @@ class PageSite final : public IOleObject, public IObjectSafety {
 
   // False when a host asked for safety and the page's address is not allowed
   // now (also when that cannot be told).
-  bool scriptingAllowed() const noexcept;
+  bool scriptingAllowed() noexcept;
   // Fills the refused call's exception; the Invoke result to return.
   static HRESULT refuse(EXCEPINFO* exception) noexcept;
 
@@ -86,11 +89,14 @@ class PageSite final : public IOleObject, public IObjectSafety {
  private:
   // The address of the page the site shows; empty when it tells none.
   std::wstring pageAddress() const;
+  // Whether the list as it is now allows the address; remembers an allowed one.
+  bool checkPage(const std::wstring& address);
 
   IUnknown* owner_;
   ComPtr<IOleClientSite> site_;
   bool askedForSafety_ = false;  // for good: a host that asked once is a page's host
   DWORD granted_ = 0;
+  std::wstring allowedAddress_;  // the page address last found allowed
 };
 
 }  // namespace qmx::com
