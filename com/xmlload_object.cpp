@@ -153,7 +153,9 @@ class PointEnumerator final : public IEnumConnectionPoints {
 class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public IConnectionPointContainer {
  public:
   XMLLoadObject()
-      : propertySinks_(this, IID_IPropertyNotifySink), eventSinks_(this, DIID___XMLLoad), page_(static_cast<IDispatch*>(this)) {
+      : propertySinks_(this, IID_IPropertyNotifySink),
+        eventSinks_(this, DIID___XMLLoad),
+        page_(static_cast<IDispatch*>(this)) {
     ++liveObjects;
   }
   ~XMLLoadObject() { --liveObjects; }

@@ -304,8 +304,8 @@ class Browser : public ComHost {
       GTEST_SKIP() << "this machine has an allow-list of its own";
     }
     // One entry per string; the unreadable one first spoils none of the others.
-    const wchar_t list[] = L"not an address\0https://erp.example.com/store/\0http://intranet:8080\0HTTPS://Upper.Example.com\0";
-    ASSERT_EQ(::RegSetValueExW(key_, L"AllowedSites", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list),
+    const wchar_t list[] = L"no url\0https://erp.example.com/store/\0http://intranet:8080\0HTTPS://UP.Example.com\0";
+    ASSERT_EQ(RegSetValueExW(key_, L"AllowedSites", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list),
               ERROR_SUCCESS);
   }
   void TearDown() override {
@@ -345,7 +345,7 @@ TEST_F(Browser, SafeOnlyOnAllowedPagesInEitherOrder) {
   const std::pair<const wchar_t*, bool> pages[] = {
       {L"https://erp.example.com/store/order.htm", true},      {L"https://ERP.example.com:443/store", true},
       {L"https://erp.example.com/shop/../store/a.htm", true},  {L"http://intranet:8080/any/page.htm", true},
-      {L"https://upper.example.com/x", true},                  {L"https://erp.example.com@evil.test/store/", false},
+      {L"https://up.example.com/x", true},                     {L"https://erp.example.com@evil.test/store/", false},
       {L"https://erp.example.com:8443/store/", false},         {L"https://erp.example.com/storefront/", false},
       {L"https://erp.example.com/store/../admin/", false},     {L"http://erp.example.com/store/", false},
       {L"https://erp.example.com.evil.test/store/", false},    {L"http://intranet/", false},
