@@ -247,10 +247,10 @@ TEST_F(ComHost, AFailedStartUpRefusesCreationWithItsError) {
 
   IDispatch* d = nullptr;
   const HRESULT hr = factory_->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&d));
-  HKEY software = nullptr;
-  ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software);
-  ::RegDeleteTreeA(software, "Velmora Solutions");
-  ::RegCloseKey(software);
+  HKEY vendor = nullptr;  // only what the test made: the vendor key may hold the site lock's list
+  ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmora Solutions", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &vendor);
+  ::RegDeleteTreeA(vendor, "Velmora.Net");
+  ::RegCloseKey(vendor);
 
   EXPECT_EQ(static_cast<std::uint32_t>(hr), 0x800A000Du);  // type mismatch converting the location
   EXPECT_EQ(d, nullptr);
