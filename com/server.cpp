@@ -8,6 +8,7 @@
 #include <string>
 
 #include "com/com_module.h"
+#include "com/page_site.h"
 #include "com/qmxprodax_idl.h"
 #include "com/xmlload_object.h"
 
@@ -95,6 +96,10 @@ STDAPI DllRegisterServer() {
   const std::wstring libid = guidText(LIBID_QMXProdActiveX);
   const std::wstring classKey = L"CLSID\\" + clsid;
   const std::wstring progId = kProgId;
+  // A browser that reads the MiscStatus gives the control its page's site
+  // before asking whether it is safe. No component category is registered: the
+  // safe-for-scripting ones would make the control safe on every page.
+  const std::wstring misc = std::to_wstring(kMiscStatus);
   if (path.empty() || !setClassValue(classKey, nullptr, L"XMLLoad") ||
       !setClassValue(classKey + L"\\InprocServer32", nullptr, path) ||
       !setClassValue(classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment") ||
@@ -102,6 +107,8 @@ STDAPI DllRegisterServer() {
       !setClassValue(classKey + L"\\VersionIndependentProgID", nullptr, progId) ||
       !setClassValue(classKey + L"\\TypeLib", nullptr, libid) ||
       !setClassValue(classKey + L"\\Version", nullptr, L"1.0") ||
+      !setClassValue(classKey + L"\\MiscStatus", nullptr, misc) ||
+      !setClassValue(classKey + L"\\MiscStatus\\1", nullptr, misc) ||
       !setClassValue(progId, nullptr, L"XMLLoad") || !setClassValue(progId + L"\\CLSID", nullptr, clsid))
     return SELFREG_E_CLASS;
   ComPtr<ITypeLib> lib;

@@ -11,6 +11,7 @@
 
 #include "com/com_module.h"
 #include "com/com_ptr.h"
+#include "com/page_site.h"
 #include "com/qmxprodax_idl.h"
 #include "com/variant_bridge.h"
 #include "control/dispatch.h"
@@ -162,7 +163,7 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
  public:
   explicit XMLLoadObject(WinPlatform::MessageHandler onMessage)
       : platform_(std::move(onMessage)), propertySinks_(this, IID_IPropertyNotifySink),
-        eventSinks_(this, DIID___XMLLoad) {
+        eventSinks_(this, DIID___XMLLoad), page_(static_cast<IDispatch*>(this)) {
     platform_.setOwnerWindow([this] { return siteWindow(); });
     ++liveObjects;
   }
@@ -186,8 +187,11 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
       *out = static_cast<IProvideClassInfo2*>(this);
     } else if (riid == IID_IConnectionPointContainer) {
       *out = static_cast<IConnectionPointContainer*>(this);
+    } else if (void* part = page_.interfaceFor(riid)) {
+      *out = part;
     } else {
-      // No IObjectWithSite: script engines refuse to create objects that offer it.
+      // No IObjectWithSite: script engines refuse to create objects that offer it
+      // (page_site.h tells how a page is learned instead).
       *out = nullptr;
       return E_NOINTERFACE;
     }
@@ -289,10 +293,9 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
     return true;
   }
 
-  // The window of the page or form that holds the control, to own its message
-  // boxes; none yet, so they are task-modal. The site's window comes from the
-  // container once the control is sited.
-  HWND siteWindow() const { return nullptr; }
+  // The window of the page or form that holds the control owns its message
+  // boxes; without a site they are task-modal.
+  HWND siteWindow() const { return page_.siteWindow(); }
 
   // The object lives in the apartment of the thread that made it; a raw pointer
   // used from another thread must not touch its state.
@@ -301,6 +304,7 @@ class XMLLoadObject final : public IDispatch, public IProvideClassInfo2, public 
   WinPlatform platform_;
   ConnectionPoint propertySinks_;
   ConnectionPoint eventSinks_;  // __XMLLoad declares no events: accepted, never called
+  PageSite page_;
   std::unique_ptr<XMLLoad> control_;
 };
 
@@ -367,6 +371,7 @@ STDMETHODIMP XMLLoadObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARA
   // The caller's memory, not yet a value: made empty, never cleared.
   if (result) ::VariantInit(result);
   if (::GetCurrentThreadId() != apartmentThread_) return RPC_E_WRONG_THREAD;
+  if (!page_.scriptingAllowed()) return PageSite::refuse(exception);
   static DISPPARAMS kNoParams{nullptr, nullptr, 0, 0};
   if (!params) params = &kNoParams;
   const MemberInfo* m = findMemberById(id);

@@ -5,12 +5,15 @@
 
 #include <windows.h>
 #include <ocidl.h>
+#include <objsafe.h>
 #include <olectl.h>
+#include <urlmon.h>
 
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "com/com_ptr.h"
 #include "com/qmxprodax_idl.h"
 #include "com/xmlload_object.h"
 #include "control/member_table.h"
@@ -130,8 +133,7 @@ TEST_F(ComHost, ErrorsAndTypesScriptsCannotTellApart) {
   EXPECT_EQ(argError_, 0u);
   // No object the script engines refuse to create.
   IUnknown* site = nullptr;
-  const IID iidObjectWithSite = {0xfc4801a3, 0x2ba9, 0x11cf, {0xa2, 0x29, 0x00, 0xaa, 0x00, 0x3d, 0x73, 0x52}};
-  EXPECT_EQ(d->QueryInterface(iidObjectWithSite, reinterpret_cast<void**>(&site)), E_NOINTERFACE);
+  EXPECT_EQ(d->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&site)), E_NOINTERFACE);
   d->Release();
 }
 
@@ -279,10 +281,10 @@ TEST_F(ComHost, AFailedStartUpRefusesCreationWithItsError) {
 
   IDispatch* d = nullptr;
   const HRESULT hr = factory_->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&d));
-  HKEY software = nullptr;
-  ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software);
-  ::RegDeleteTreeA(software, "Velmora Solutions");
-  ::RegCloseKey(software);
+  HKEY vendor = nullptr;  // only what the test made: the vendor key may hold the site lock's list
+  ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmora Solutions", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &vendor);
+  ::RegDeleteTreeA(vendor, "Velmora.Net");
+  ::RegCloseKey(vendor);
 
   EXPECT_EQ(static_cast<std::uint32_t>(hr), 0x800A000Du);  // type mismatch converting the location
   EXPECT_EQ(d, nullptr);
@@ -293,6 +295,116 @@ TEST_F(ComHost, AFailedStartUpRefusesCreationWithItsError) {
   EXPECT_STREQ(source, L"QMXProdActiveX.XMLLoad");
   ::SysFreeString(source);
   error->Release();
+}
+
+// A browser's client site: its container's moniker names the page (none: no address).
+struct PageClientSite final : IOleClientSite {
+  explicit PageClientSite(const wchar_t* url) {
+    EXPECT_TRUE(!url || ::CreateURLMonikerEx(nullptr, url, page_.put(), URL_MK_UNIFORM) == S_OK) << url;
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    *out = riid == IID_IUnknown || riid == IID_IOleClientSite ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD which, IMoniker** out) override {
+    *out = which == OLEWHICHMK_CONTAINER ? com::ComPtr<IMoniker>(page_).detach() : nullptr;
+    return *out ? S_OK : E_FAIL;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** out) override { return *out = nullptr, E_NOINTERFACE; }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+  com::ComPtr<IMoniker> page_;
+};
+
+// A browser, with the site lock's list in place for the test's length.
+class Browser : public ComHost {
+ protected:
+  void SetUp() override {
+    ComHost::SetUp();
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmora Solutions\\QMXProdActiveX", 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key_, nullptr),
+              ERROR_SUCCESS);
+    if (::RegQueryValueExW(key_, L"AllowedSites", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+      ::RegCloseKey(std::exchange(key_, nullptr));
+      GTEST_SKIP() << "this machine has an allow-list of its own";
+    }
+    // One entry per string; the unreadable one first spoils none of the others.
+    const wchar_t list[] = L"no url\0https://erp.example.com/store/\0http://intranet:8080\0HTTPS://UP.Example.com\0";
+    ASSERT_EQ(RegSetValueExW(key_, L"AllowedSites", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    if (key_) ::RegDeleteValueW(key_, L"AllowedSites"), ::RegCloseKey(key_);
+    ComHost::TearDown();
+  }
+  static void site(IDispatch* d, IOleClientSite* s) {
+    com::ComPtr<IOleObject> ole;
+    ASSERT_EQ(d->QueryInterface(IID_IOleObject, ole.putVoid()), S_OK);
+    EXPECT_EQ(ole->SetClientSite(s), S_OK);
+  }
+  // Asks as a browser does; true when the control says it is safe for untrusted callers.
+  static bool safe(IDispatch* d) {
+    com::ComPtr<IObjectSafety> safety;
+    DWORD supported = 0, enabled = 0;
+    if (FAILED(d->QueryInterface(IID_IObjectSafety, safety.putVoid())) ||
+        FAILED(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled)))
+      return false;
+    EXPECT_EQ(supported, DWORD{INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA});
+    const DWORD ask = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+    return safety->SetInterfaceSafetyOptions(IID_IDispatch, ask, ask) == S_OK;
+  }
+  // Whether a script's property read gets through; a refusal is "Permission denied".
+  static bool scriptable(IDispatch* d) {
+    VARIANT v{};
+    EXCEPINFO info{};
+    const HRESULT hr = call(d, L"LevelNum", DISPATCH_PROPERTYGET, {}, &v, &info);
+    EXPECT_EQ(static_cast<std::uint32_t>(info.scode), hr == S_OK ? 0u : 0x800A0046u);
+    ::SysFreeString(info.bstrSource), ::SysFreeString(info.bstrDescription);
+    return hr == S_OK;
+  }
+
+  HKEY key_ = nullptr;
+};
+
+TEST_F(Browser, SafeOnlyOnAllowedPagesInEitherOrder) {
+  const std::pair<const wchar_t*, bool> pages[] = {
+      {L"https://erp.example.com/store/order.htm", true},      {L"https://ERP.example.com:443/store", true},
+      {L"https://erp.example.com/shop/../store/a.htm", true},  {L"http://intranet:8080/any/page.htm", true},
+      {L"https://up.example.com/x", true},                     {L"https://erp.example.com@evil.test/store/", false},
+      {L"https://erp.example.com:8443/store/", false},         {L"https://erp.example.com/storefront/", false},
+      {L"https://erp.example.com/store/../admin/", false},     {L"http://erp.example.com/store/", false},
+      {L"https://erp.example.com.evil.test/store/", false},    {L"http://intranet/", false},
+      {L"file:///C:/store/page.htm", false},                   {L"about:blank", false},
+  };
+  for (const auto& [url, allowed] : pages) {  // the site first, as MiscStatus asks
+    IDispatch* d = create();
+    PageClientSite page(url);
+    site(d, &page);
+    EXPECT_EQ(safe(d), allowed) << url;
+    EXPECT_EQ(scriptable(d), allowed) << url;  // also for a host that ignores the answer
+    d->Release();
+  }
+  // The question first: no address, not safe; a site on an allowed page and a
+  // new question make it safe; moved to a refused page, it is refused again.
+  IDispatch* d = create();
+  EXPECT_FALSE(safe(d) || scriptable(d));
+  PageClientSite allowed(L"https://erp.example.com/store/"), refused(L"https://evil.test/"), none(nullptr);
+  site(d, &allowed);
+  EXPECT_TRUE(safe(d) && scriptable(d));
+  site(d, &refused);
+  EXPECT_FALSE(scriptable(d));
+  site(d, &none);
+  EXPECT_FALSE(safe(d));
+  d->Release();
+  // A host that never asks scripts the control on any page, as before.
+  IDispatch* desktop = create();
+  site(desktop, &refused);
+  EXPECT_TRUE(scriptable(desktop));
+  desktop->Release();
 }
 
 }  // namespace
