@@ -358,7 +358,7 @@ class Browser : public ComHost {
     return safety->SetInterfaceSafetyOptions(IID_IDispatch, ask, ask) == S_OK;
   }
   // Whether a script's property read gets through; a refusal is "Permission denied".
-  static bool scriptable(IDispatch* d) {
+  bool scriptable(IDispatch* d) {
     VARIANT v{};
     EXCEPINFO info{};
     const HRESULT hr = call(d, L"LevelNum", DISPATCH_PROPERTYGET, {}, &v, &info);
