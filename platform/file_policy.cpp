@@ -28,7 +28,7 @@ std::string folderOrWorking(const std::string& folder) { return folder.empty() ?
 
 bool isStale(FileSystem& fs, const std::string& name) {
   const std::optional<std::uint64_t> writer = replaceTemporaryWriter(name);
-  // Writer 0 is no process (a backend's folder lock may live under that name).
+  // Writer 0 is no process (an earlier version's folder lock file has that name).
   return writer && *writer != 0 && !fs.writerAlive(*writer);
 }
 

@@ -1,4 +1,4 @@
-// The Windows file primitives, the owner-only descriptor and the folder lock.
+// The Windows file primitives and the owner-only descriptor.
 #include "platform/win/win_files.h"
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include "base/automation_error.h"
 #include "base/unique_handle.h"
 #include "platform/file_policy.h"
-#include "platform/temporary_names.h"
+#include "platform/win/win_folder_lock.h"
 #include "platform/win/win_text.h"
 
 namespace qmx::win {
@@ -65,18 +65,6 @@ class WinWritableFile : public WritableFile {
   }
   FsError flush() override { return ::FlushFileBuffers(file_.get()) ? 0 : lastError(); }
   FsError close() override { return ::CloseHandle(file_.release()) ? 0 : lastError(); }
-
- private:
-  FileHandle file_;
-};
-
-class FolderLock : public FileLock {
- public:
-  explicit FolderLock(FileHandle file) : file_(std::move(file)) {}
-  ~FolderLock() override {
-    OVERLAPPED at{};
-    ::UnlockFileEx(file_.get(), 0, 1, 0, &at);
-  }
 
  private:
   FileHandle file_;
@@ -183,18 +171,7 @@ FsError WinFileSystem::readWhole(const std::string& path, std::string& bytes) {
 }
 
 FsError WinFileSystem::lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) {
-  // A directory handle takes no byte-range lock, so the lock lives on a file in
-  // the folder, named like a temporary of writer 0: listings hide it, hosts
-  // cannot name it, and no clean-up takes it for a dead writer's.
-  const std::wstring lockPath = widen(pathInFolder(folder, replaceTemporaryName("lock", 0, 0)));
-  FileHandle file(::CreateFileW(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_HIDDEN, nullptr));
-  if (!file) return lastError();
-  OVERLAPPED at{};
-  if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) return lastError();
-  lock = std::make_unique<FolderLock>(std::move(file));
-  return 0;
+  return lockFolderByMutex(folder, lock);
 }
 
 std::uint64_t WinFileSystem::writerId() { return ::GetCurrentProcessId(); }

@@ -29,7 +29,7 @@ class WinFileSystem : public FileSystem {
   FsError flushFolder(const std::string& folder) override;
   FsError listFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
   FsError readWhole(const std::string& path, std::string& bytes) override;
-  // A byte-range lock on the folder's ".lock.tmp0_0" file.
+  // A named mutex (win_folder_lock.h): nothing is written in the folder.
   FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) override;
   std::uint64_t writerId() override;
   bool writerAlive(std::uint64_t writer) override;

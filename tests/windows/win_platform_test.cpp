@@ -1,5 +1,5 @@
 // What only the Windows backend promises (its file contract is the contract
-// suite's): the owner-only descriptor, the registry view, code pages, the
+// suite's): the owner-only descriptor, the folder lock, the registry view, code pages, the
 // password hash format, and WinHTTP's wire and error rules against a loopback peer.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,9 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +61,39 @@ TEST(WinFiles, OwnerOnlyFileLetsInOnlyItsUserAndTheSystem) {
   ::LocalFree(sd);
   EXPECT_EQ(p.readFile(path), "<record/>");
   p.deleteFile(path);
+}
+
+// One lock for every spelling of a folder, short or long enough to go by a
+// hash, that writes nothing there and refuses the thread holding it; an earlier
+// version's lock file goes unless someone has it open.
+TEST(WinFiles, FolderLockIsOnePerFolderAndLeavesNoFile) {
+  char base[MAX_PATH];
+  ::GetTempPathA(MAX_PATH, base);
+  WinPlatform p([](const std::string&) {});
+  for (const std::size_t length : {0, 235}) {
+    std::string folder = base + std::to_string(::GetCurrentProcessId()) + "L";
+    folder.resize(std::max(folder.size(), length), 'L');
+    const std::string earlier = folder + "\\.lock.tmp0_0";
+    std::string other = folder + "\\";
+    std::transform(other.begin(), other.end(), other.begin(), [](char c) { return char(std::tolower(c)); });
+    p.createFolder(folder);
+    ::CloseHandle(::CreateFileA(earlier.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    HANDLE open = ::CreateFileA(earlier.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    p.lockFolder(folder);
+    EXPECT_TRUE(p.fileExists(earlier));
+    ::CloseHandle(open);
+    const auto held = p.lockFolder(folder);
+    std::vector<FolderEntry> entries;
+    EXPECT_EQ(p.fileSystem().listFolder(folder, entries), 0);
+    EXPECT_TRUE(entries.empty()) << entries.size();
+    try {
+      p.lockFolder(other);
+      ADD_FAILURE() << "taken twice";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.description(), "Permission denied: " + other);
+    }
+    EXPECT_TRUE(::RemoveDirectoryA(folder.c_str())) << folder;
+  }
 }
 
 // The settings are read from the 32-bit view whichever DLL reads them.
@@ -233,22 +268,10 @@ TEST(WinHttp, RefusesAReplyOverTheCapAndNamesNoQueryInErrors) {
       EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
     }
   }
-  // Nobody listens on a port just closed: a transport error, negative, without the query.
-  unsigned short port;
-  {
-    LoopbackPeer peer("");
-    port = static_cast<unsigned short>(std::stoi(peer.base().substr(17)));
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons(port);
-    ::connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    ::closesocket(s);
-  }
+  // Nobody listens on port 1: a transport error, negative, without the query.
   WinPlatform p([](const std::string&) {});
   auto session = p.openHttpSession();
-  const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/Bus_ChkComp.asp";
+  const std::string address = "http://127.0.0.1:1/Bus_ChkComp.asp";
   try {
     session->send(HttpRequest{"GET", address + "?Pwd=secret", std::nullopt});
     ADD_FAILURE() << "no error for a refused connection";
