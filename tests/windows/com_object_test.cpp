@@ -9,6 +9,7 @@
 #include <olectl.h>
 #include <urlmon.h>
 
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,6 +119,29 @@ TEST_F(ComHost, TypeLibraryDescribesExactlyTheMemberTable) {
   info->ReleaseTypeAttr(attr);
   info->Release();
   lib->Release();
+}
+
+// What Windows shows as the file's properties, and installers compare: the project's version.
+TEST(VersionResource, CarriesTheProjectsVersionAndNames) {
+  const std::wstring dll = besideThisProgram(L"qmxprodax.dll");
+  std::vector<char> info(::GetFileVersionInfoSizeW(dll.c_str(), nullptr));
+  ASSERT_TRUE(!info.empty() && ::GetFileVersionInfoW(dll.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  void* p = nullptr;
+  UINT n = 0;
+  ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", &p, &n));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(p);
+  const DWORD high = MAKELONG(QMX_VERSION_MINOR, QMX_VERSION_MAJOR), low = MAKELONG(0, QMX_VERSION_PATCH);
+  EXPECT_TRUE(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low && fixed->dwProductVersionMS == high &&
+              fixed->dwProductVersionLS == low);
+  ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &p, &n));
+  wchar_t block[40];
+  std::swprintf(block, 40, L"\\StringFileInfo\\%04X%04X\\", static_cast<WORD*>(p)[0], static_cast<WORD*>(p)[1]);
+  std::wstring strings;
+  for (const wchar_t* name : {L"ProductVersion", L"FileVersion", L"CompanyName", L"ProductName", L"OriginalFilename"}) {
+    const bool found = ::VerQueryValueW(info.data(), (block + std::wstring(name)).c_str(), &p, &n);
+    strings += (found ? static_cast<const wchar_t*>(p) : L"(none)") + std::wstring(L"|");
+  }
+  EXPECT_EQ(strings, L"" QMX_VERSION "|" QMX_VERSION ".0|Velmora Solutions|QMXProdActiveX|qmxprodax.dll|");
 }
 
 // The scripts under Wine check the numbers, sources, types and by-reference
