@@ -95,10 +95,12 @@ std::vector<std::wstring> allowedSites() {
     if (rc != ERROR_MORE_DATA) return {};
   }
   if (type != REG_MULTI_SZ) return {};
-  // Strings end at NULs; the last may lack its own.
+  // Strings end at NULs; the last may lack its own. A string may hold several
+  // addresses separated by spaces (an address has none), as an installer
+  // property that is one string gives them.
   std::vector<std::wstring> entries;
   for (std::size_t at = 0; at < data.size();) {
-    const std::size_t end = std::min(data.find(L'\0', at), data.size());
+    const std::size_t end = std::min(data.find_first_of(L"\0 \t", at, 3), data.size());
     if (end > at) entries.emplace_back(data, at, end - at);
     at = end + 1;
   }

@@ -1,7 +1,7 @@
 // The site lock: whether the page a control sits in may treat it as safe for
 // untrusted script. An administrator lists the allowed pages in the value
-// AllowedSites (REG_MULTI_SZ, one address per string, e.g.
-// "https://erp.example.com/store/") of
+// AllowedSites (REG_MULTI_SZ, one address per string or several separated by
+// spaces, e.g. "https://erp.example.com/store/ http://intranet:8080") of
 // HKEY_LOCAL_MACHINE\SOFTWARE\Velmora Solutions\QMXProdActiveX; nothing else
 // is allowed, and no page at all when the value is missing.
 #pragma once

@@ -356,8 +356,8 @@ class Browser : public ComHost {
       ::RegCloseKey(std::exchange(key_, nullptr));
       GTEST_SKIP() << "this machine has an allow-list of its own";
     }
-    // One entry per string; the unreadable one first spoils none of the others.
-    const wchar_t list[] = L"no url\0https://erp.example.com/store/\0http://intranet:8080\0HTTPS://UP.Example.com\0";
+    // One entry per string or several split by spaces; the unreadable one first spoils none of the others.
+    const wchar_t list[] = L"no url\0https://erp.example.com/store/\0http://intranet:8080 HTTPS://UP.Example.com\0";
     ASSERT_EQ(RegSetValueExW(key_, L"AllowedSites", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list),
               ERROR_SUCCESS);
   }
