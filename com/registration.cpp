@@ -103,7 +103,8 @@ bool writeLibrary(const Registration& what, const Library& lib, RegistryEdit& ed
   const std::wstring folder = what.path.substr(0, what.path.find_last_of(L'\\'));
   if (!edit.setString(v, lib.key, L"", lib.help) ||
       !edit.setString(v, lib.key + L"\\" + lib.lcid + L"\\" + kindName(what.kind), L"", what.path) ||
-      !edit.setString(v, lib.key + L"\\FLAGS", L"", lib.flags) || !edit.setString(v, lib.key + L"\\HELPDIR", L"", folder))
+      !edit.setString(v, lib.key + L"\\FLAGS", L"", lib.flags) ||
+      !edit.setString(v, lib.key + L"\\HELPDIR", L"", folder))
     return false;
   const std::wstring libid = guidText(LIBID_QMXProdActiveX);
   for (const REGSAM view : {v, otherView(v)}) {

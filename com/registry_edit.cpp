@@ -14,14 +14,6 @@ struct KeyCloser {
 
 }  // namespace
 
-LONG RegistryEdit::createKey(HKEY parent, const std::wstring& name, REGSAM access, HKEY* out, DWORD* disposition) {
-  return ::RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, access, nullptr, out, disposition);
-}
-
-LONG RegistryEdit::setValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
-  return ::RegSetValueExW(key, name.c_str(), 0, type, data, size);
-}
-
 // One level at a time, so that each key made is known and can be deleted.
 bool RegistryEdit::openCreating(REGSAM view, const std::wstring& key, HKEY* out) {
   const REGSAM access = KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE | KEY_SET_VALUE | view;
@@ -32,7 +24,9 @@ bool RegistryEdit::openCreating(REGSAM view, const std::wstring& key, HKEY* out)
     const std::wstring path = key.substr(0, end);
     HKEY child = nullptr;
     DWORD disposition = 0;
-    const LONG rc = createKey(parent, path.substr(start), access, &child, &disposition);
+    LONG rc = beforeWrite();
+    if (rc == ERROR_SUCCESS)
+      rc = ::RegCreateKeyExW(parent, path.substr(start).c_str(), 0, nullptr, 0, access, nullptr, &child, &disposition);
     if (parent != root_) ::RegCloseKey(parent);
     if (rc != ERROR_SUCCESS) return false;
     if (disposition == REG_CREATED_NEW_KEY) undo_.push_back({view, path, true, {}, false, 0, {}});
@@ -59,8 +53,9 @@ bool RegistryEdit::setString(REGSAM view, const std::wstring& key, const std::ws
     entry.data.resize(size);
     entry.hadValue = true;
   }
-  if (setValue(handle.key, name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+  if (beforeWrite() != ERROR_SUCCESS ||
+      ::RegSetValueExW(handle.key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
     return false;
   undo_.push_back(std::move(entry));
   return true;

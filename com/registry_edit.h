@@ -30,9 +30,9 @@ class RegistryEdit {
   void rollback();
 
  protected:
-  // Where the recorded writes reach the registry (tests make them fail).
-  virtual LONG createKey(HKEY parent, const std::wstring& name, REGSAM access, HKEY* out, DWORD* disposition);
-  virtual LONG setValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size);
+  // Asked before each recorded write; anything but ERROR_SUCCESS fails it
+  // (tests refuse writes here).
+  virtual LONG beforeWrite() { return ERROR_SUCCESS; }
 
  private:
   struct Undo {
