@@ -1,15 +1,16 @@
-// The in-process server: the DLL's entry points, the class factory and the
-// registration of the class, its ProgID and its type library.
+// The in-process server: the DLL's entry points and the class factory;
+// registration per machine or per user goes through com/registration.
 #include <windows.h>
 #include <olectl.h>
 
 #include <atomic>
+#include <cwchar>
 #include <new>
-#include <string>
 
 #include "com/com_module.h"
-#include "com/page_site.h"
 #include "com/qmxprodax_idl.h"
+#include "com/registration.h"
+#include "com/registry_edit.h"
 #include "com/xmlload_object.h"
 
 namespace qmx::com {
@@ -49,21 +50,13 @@ class ClassFactory final : public IClassFactory {
 
 ClassFactory factory;
 
-std::wstring guidText(REFGUID guid) {
-  wchar_t text[64];
-  return ::StringFromGUID2(guid, text, 64) ? std::wstring(text) : std::wstring();
-}
-
-// Writes a string value (the default one for an empty name) into HKEY_CLASSES_ROOT.
-bool setClassValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-  HKEY handle = nullptr;
-  if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  const LONG rc = ::RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  ::RegCloseKey(handle);
-  return rc == ERROR_SUCCESS;
+// Registers (or unregisters) this DLL under a root: HKEY_LOCAL_MACHINE per
+// machine, HKEY_CURRENT_USER per user, nothing outside it.
+HRESULT registerUnder(HKEY root, bool install) {
+  const ComPtr<ITypeLib> library = typeLibrary();
+  if (!library) return SELFREG_E_TYPELIB;
+  RegistryEdit edit(root);
+  return install ? registerServer(thisDll(), *library.get(), edit) : unregisterServer(thisDll(), *library.get(), edit);
 }
 
 }  // namespace
@@ -90,41 +83,15 @@ STDAPI DllCanUnloadNow() {
   return liveObjects == 0 && serverLocks == 0 && !factory.referenced() ? S_OK : S_FALSE;
 }
 
-STDAPI DllRegisterServer() {
-  const std::wstring path = modulePath();
-  const std::wstring clsid = guidText(CLSID_XMLLoad);
-  const std::wstring libid = guidText(LIBID_QMXProdActiveX);
-  const std::wstring classKey = L"CLSID\\" + clsid;
-  const std::wstring progId = kProgId;
-  // A browser that reads the MiscStatus gives the control its page's site
-  // before asking whether it is safe. No component category is registered: the
-  // safe-for-scripting ones would make the control safe on every page.
-  const std::wstring misc = std::to_wstring(kMiscStatus);
-  if (path.empty() || !setClassValue(classKey, nullptr, L"XMLLoad") ||
-      !setClassValue(classKey + L"\\InprocServer32", nullptr, path) ||
-      !setClassValue(classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment") ||
-      !setClassValue(classKey + L"\\ProgID", nullptr, progId) ||
-      !setClassValue(classKey + L"\\VersionIndependentProgID", nullptr, progId) ||
-      !setClassValue(classKey + L"\\TypeLib", nullptr, libid) ||
-      !setClassValue(classKey + L"\\Version", nullptr, L"1.0") ||
-      !setClassValue(classKey + L"\\MiscStatus", nullptr, misc) ||
-      !setClassValue(classKey + L"\\MiscStatus\\1", nullptr, misc) ||
-      !setClassValue(progId, nullptr, L"XMLLoad") || !setClassValue(progId + L"\\CLSID", nullptr, clsid))
-    return SELFREG_E_CLASS;
-  ComPtr<ITypeLib> lib;
-  if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, lib.put()))) return SELFREG_E_TYPELIB;
-  return S_OK;
-}
+STDAPI DllRegisterServer() { return registerUnder(HKEY_LOCAL_MACHINE, true); }
 
-STDAPI DllUnregisterServer() {
-  const std::wstring clsid = guidText(CLSID_XMLLoad);
-  ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + clsid).c_str());
-  ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
-#ifdef _WIN64
-  const SYSKIND kind = SYS_WIN64;
-#else
-  const SYSKIND kind = SYS_WIN32;
-#endif
-  ::UnRegisterTypeLib(LIBID_QMXProdActiveX, 1, 0, LOCALE_NEUTRAL, kind);
-  return S_OK;
+STDAPI DllUnregisterServer() { return registerUnder(HKEY_LOCAL_MACHINE, false); }
+
+// regsvr32 /n /i:user registers for the current user only (/u /n /i:user
+// removes it); an empty command line or "machine" does what DllRegisterServer does.
+STDAPI DllInstall(BOOL install, PCWSTR commandLine) {
+  if (!commandLine || !*commandLine || ::_wcsicmp(commandLine, L"machine") == 0)
+    return registerUnder(HKEY_LOCAL_MACHINE, install != FALSE);
+  if (::_wcsicmp(commandLine, L"user") == 0) return registerUnder(HKEY_CURRENT_USER, install != FALSE);
+  return E_INVALIDARG;
 }
