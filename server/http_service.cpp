@@ -22,6 +22,8 @@
 #include <thread>
 #include <utility>
 
+#include "server/query.h"
+
 namespace qmx::server {
 
 namespace {
@@ -248,16 +250,18 @@ void answer(Pages& pages, bool verbose, const httplib::Request& req, httplib::Re
   const auto mark = req.target.find('?');
   if (mark != std::string::npos) request.rawQuery = req.target.substr(mark + 1);
   request.body = req.body;
-  // A key is a short token of visible ASCII; anything else is taken as no key.
-  const std::string key = req.get_header_value("Idempotency-Key");
-  const bool visible = std::all_of(key.begin(), key.end(), [](char c) { return c > 0x20 && c < 0x7F; });
-  if (key.size() <= 200 && visible) request.idempotencyKey = key;
+  request.idempotencyKey = req.get_header_value("Idempotency-Key");
   PageReply reply = pages.handle(request);
   res.status = reply.httpStatus;
   // Moved rather than copied (set_content copies): a large data set is megabytes.
   res.body = std::move(reply.body);
   res.set_header("Content-Type", "text/xml; charset=utf-8");
-  if (verbose) std::cerr << req.method << " " << req.target << " -> " << reply.httpStatus << std::endl;
+  if (verbose) {
+    const std::string target = mark == std::string::npos
+                                   ? req.target
+                                   : req.target.substr(0, mark + 1) + hideQueryValues(request.rawQuery, kPasswordKey);
+    std::cerr << req.method << " " << target << " -> " << reply.httpStatus << std::endl;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <ctime>
@@ -86,13 +87,18 @@ PageReply Pages::login(const QueryString& query) {
   }
   // Hashing is slow on purpose; the connection goes back first so that it serves
   // other requests meanwhile.
-  const bool accepted = password::passwordMatchesHash(query.value("Pwd"), user ? user->passwordHash : decoyHash_) && user;
+  const bool accepted = password::passwordMatchesHash(query.value(kPasswordKey), user ? user->passwordHash : decoyHash_) && user;
   if (!accepted) return failure(kBadCredentials, "Invalid user name or password");
   return PageReply{200, loginSuccessEnvelope(user->level)};
 }
 
 PageReply Pages::upload(const QueryString& query, const PageRequest& request) {
   const std::string& body = request.body;
+  // A key is a short token of visible ASCII. Anything else is refused rather than
+  // taken as no key, which would store every repeat of the post again.
+  const std::string& key = request.idempotencyKey;
+  const bool visible = std::all_of(key.begin(), key.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+  if (key.size() > 200 || !visible) return failure(kMalformedKey, "Malformed Idempotency-Key", 400);
   if (query.value("Action") != "Save") return failure(kUnknownAction, "Unknown action");
   const std::string pageId = query.value("pageID");
   if (pageId.empty()) return failure(kMissingPageId, "Missing pageID");

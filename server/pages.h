@@ -17,6 +17,8 @@ class QueryString;
 
 // The fixed access value the control sends as "cucumber"/"Cucumber".
 inline constexpr std::string_view kAccessValue = "73518";
+// The login's password key, whose value never goes into a log.
+inline constexpr std::string_view kPasswordKey = "Pwd";
 
 // Error numbers and texts of failure envelopes.
 enum PageError : int {
@@ -29,13 +31,14 @@ enum PageError : int {
   kMalformedBody = 1007,    // "The transaction is not well-formed XML"
   kUnknownPage = 1008,      // "Unknown page <path>" (HTTP 404)
   kServerError = 1009,      // "Server error" (HTTP 500)
+  kMalformedKey = 1010,     // "Malformed Idempotency-Key" (HTTP 400), on an upload
 };
 
 struct PageRequest {
   std::string path;      // decoded path, "/Bus_ChkComp.asp"
   std::string rawQuery;  // the text after "?", as it arrived
   std::string body;
-  std::string idempotencyKey;  // the Idempotency-Key header; empty when absent
+  std::string idempotencyKey;  // the Idempotency-Key header as sent; empty when absent
 };
 
 struct PageReply {

@@ -6,7 +6,6 @@
 
 namespace qmx::server {
 
-
 std::string decodeQueryText(std::string_view raw) {
   std::string bytes;
   bytes.reserve(raw.size());
@@ -35,6 +34,21 @@ QueryString::QueryString(std::string_view raw) {
                           eq == std::string_view::npos ? std::string() : decodeQueryText(item.substr(eq + 1)));
     }
     if (amp == std::string_view::npos) break;
+    raw.remove_prefix(amp + 1);
+  }
+}
+
+std::string hideQueryValues(std::string_view raw, std::string_view key) {
+  std::string out;
+  for (;;) {
+    const size_t amp = raw.find('&');
+    const std::string_view item = raw.substr(0, amp);
+    const size_t eq = item.find('=');
+    const bool hidden = eq != std::string_view::npos && equalsIgnoreCase(decodeQueryText(item.substr(0, eq)), key);
+    out += hidden ? item.substr(0, eq + 1) : item;
+    if (hidden) out += "***";
+    if (amp == std::string_view::npos) return out;
+    out += '&';
     raw.remove_prefix(amp + 1);
   }
 }

@@ -30,4 +30,8 @@ class QueryString {
 // UTF-8, or as Windows-1252 text when they are not valid UTF-8; the result is UTF-8.
 std::string decodeQueryText(std::string_view raw);
 
+// The raw query with the value of every item of this key (compared as get() does)
+// replaced by "***", so that a log never shows it.
+std::string hideQueryValues(std::string_view raw, std::string_view key);
+
 }  // namespace qmx::server

@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <iostream>
 #include <atomic>
 #include <memory>
 #include <set>
@@ -51,8 +52,11 @@ struct Parsed {
 
 class ServerTest : public ::testing::Test {
  protected:
-  ServerProcess server{QMX_SERVER_PATH};
+  ServerProcess server{QMX_SERVER_PATH, true};
   TempRoot root;
+  void TearDown() override {
+    if (HasFailure()) std::cerr << server.log();
+  }
   PosixPlatform platform{root.path()};
   std::unique_ptr<HttpSession> session = platform.openHttpSession();
   HttpReply post(const std::string& target, const std::string& body = "") {
@@ -74,6 +78,12 @@ TEST_F(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadReques
     EXPECT_EQ(session->send({"POST", server.baseUrl() + kUpload.substr(1), body, {{"Idempotency-Key", "k-1"}}}).body,
               "<xml><status>Success</status></xml>");
   }
+  // A malformed key is refused: taken for none, every replay would be stored again.
+  for (const std::string& key : {std::string(201, 'k'), std::string("k 1"), std::string("k\xC3\xA9"), std::string("k\x01")}) {
+    const HttpReply reply = session->send({"POST", server.baseUrl() + kUpload.substr(1), body, {{"Idempotency-Key", key}}});
+    EXPECT_EQ(reply.status, 400) << key;
+    EXPECT_EQ(reply.body, R"(<xml><status ErrNumber="1010" ErrDesc="Malformed Idempotency-Key">Failure</status></xml>)");
+  }
   // Query values decode percent escapes only, so plus signs stay; an accent may come
   // as the Windows code page's byte.
   server.changeRow("a+b c.xml", 1, {{"sName", "plus"}});
@@ -90,6 +100,7 @@ TEST_F(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadReques
   const Refused refused[] = {
       {"/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo124&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
       {"/Bus_ChkComp.asp?Action=Login&Username=nobody&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
+      {"/Bus_ChkComp.asp?Action=Login&Username=demo&pwd=demo12%34&CompanyID=VELMORA-DEMO&cucumber=73518", "", "1004"},
       {"/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=OTHER-CO&cucumber=73518", "", "1003"},
       {"/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73519", "", "1001"},
       {downloadTarget("missing.xml"), "", "1005"},
@@ -115,6 +126,9 @@ TEST_F(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadReques
   ASSERT_EQ(list.out.rfind("1\t", 0), 0u) << list.out;
   EXPECT_EQ(list.out.substr(list.out.size() - expectedTail.size()), expectedTail);
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1);
+  // The log shows every request, but no password.
+  EXPECT_NE(server.log().find("POST /Bus_ChkComp.asp?Action=Login&Username=demo&pwd=***&CompanyID"), std::string::npos);
+  EXPECT_EQ(server.log().find("demo12"), std::string::npos) << server.log();
 }
 
 TEST_F(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStamp) {

@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -64,7 +66,7 @@ CommandResult runProgram(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-ServerProcess::ServerProcess(std::string serverPath) : serverPath_(std::move(serverPath)) {
+ServerProcess::ServerProcess(std::string serverPath, bool verbose) : serverPath_(std::move(serverPath)) {
   std::string tmpl = (fs::temp_directory_path() / "qmxserver.XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   folder_ = tmpl;
@@ -76,7 +78,11 @@ ServerProcess::ServerProcess(std::string serverPath) : serverPath_(std::move(ser
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     stdout_ = ::fdopen(fds[0], "r");
     File writeEnd(::fdopen(fds[1], "w"), std::fclose);
-    pid_ = spawn(serverPath_, {"serve", "--db", dbPath_, "--port", "0"}, fds[1], STDERR_FILENO);
+    std::vector<std::string> args{"serve", "--db", dbPath_, "--port", "0"};
+    if (verbose) args.push_back("--verbose");
+    const int log = verbose ? ::open(logPath().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : STDERR_FILENO;
+    pid_ = spawn(serverPath_, args, fds[1], log);
+    if (verbose) ::close(log);
     writeEnd.reset();  // the server's end only, so that its exit ends the read below
     // Blocks until the announcement; a server that dies first gives end of file.
     char line[256] = "";
@@ -116,6 +122,11 @@ void ServerProcess::changeRow(const std::string& dataSet, int key,
   }
   const CommandResult r = command(args);
   if (r.exitCode != 0) throw std::runtime_error("qmx-server change-row failed: " + r.err);
+}
+
+std::string ServerProcess::log() const {
+  std::ifstream in(logPath());
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 int ServerProcess::stop() {

@@ -26,9 +26,10 @@ class ServerProcess {
  public:
   static constexpr const char* kCompanyId = "VELMORA-DEMO";
 
-  // Creates the demo database and starts "serve --port 0" on 127.0.0.1; throws when
-  // either step fails or the server announces no address.
-  explicit ServerProcess(std::string serverPath);
+  // Creates the demo database and starts "serve --port 0" on 127.0.0.1, with "--verbose"
+  // and its standard error kept for log() if asked; throws when either step fails or
+  // the server announces no address.
+  explicit ServerProcess(std::string serverPath, bool verbose = false);
   // Stops the server if still running and removes the temporary folder.
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
@@ -49,8 +50,10 @@ class ServerProcess {
   // Sends SIGTERM and waits. Returns the exit status (-1 when ended by a signal);
   // later calls return the same status.
   int stop();
+  std::string log() const;  // what a verbose server has logged so far
 
  private:
+  std::string logPath() const { return folder_ + "/serve.log"; }
   std::string serverPath_, folder_, dbPath_, baseUrl_;
   int port_ = 0;
   int pid_ = -1;

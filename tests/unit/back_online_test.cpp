@@ -60,7 +60,8 @@ TEST(BackOnline, PostsEveryConfirmedFileInListingOrderAndDeletesIt) {
 TEST(BackOnline, UnconfirmedPostStopsTheRunWithMessageZero) {
   SavedWork w;
   w.peer.enqueue(PeerReply::xml(kSuccess));
-  w.peer.enqueue(PeerReply::xml("<xml><status ErrNumber=\"4\" ErrDesc=\"no\">Failure</status></xml>"));
+  // The envelope decides, whatever the HTTP status (the service refuses a malformed key with 400).
+  w.peer.enqueue(PeerReply::page(400, "Bad Request", "text/xml", "<xml><status ErrNumber=\"4\" ErrDesc=\"no\">Failure</status></xml>"));
   w.control->BackOnline();
   EXPECT_EQ(w.peer.requestCount(), 2u);
   EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
