@@ -8,8 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -80,7 +78,7 @@ ServerProcess::ServerProcess(std::string serverPath, bool verbose) : serverPath_
     File writeEnd(::fdopen(fds[1], "w"), std::fclose);
     std::vector<std::string> args{"serve", "--db", dbPath_, "--port", "0"};
     if (verbose) args.push_back("--verbose");
-    const int log = verbose ? ::open(logPath().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : STDERR_FILENO;
+    const int log = verbose ? ::open((folder_ + "/serve.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : STDERR_FILENO;
     pid_ = spawn(serverPath_, args, fds[1], log);
     if (verbose) ::close(log);
     writeEnd.reset();  // the server's end only, so that its exit ends the read below
@@ -125,8 +123,8 @@ void ServerProcess::changeRow(const std::string& dataSet, int key,
 }
 
 std::string ServerProcess::log() const {
-  std::ifstream in(logPath());
-  return {std::istreambuf_iterator<char>(in), {}};
+  const File file(std::fopen((folder_ + "/serve.log").c_str(), "r"), std::fclose);
+  return file ? contents(file.get()) : "";
 }
 
 int ServerProcess::stop() {

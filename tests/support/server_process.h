@@ -26,9 +26,8 @@ class ServerProcess {
  public:
   static constexpr const char* kCompanyId = "VELMORA-DEMO";
 
-  // Creates the demo database and starts "serve --port 0" on 127.0.0.1, with "--verbose"
-  // and its standard error kept for log() if asked; throws when either step fails or
-  // the server announces no address.
+  // Creates the demo database and starts "serve --port 0" on 127.0.0.1 (verbose: with its log
+  // kept for log()); throws when either step fails or the server announces no address.
   explicit ServerProcess(std::string serverPath, bool verbose = false);
   // Stops the server if still running and removes the temporary folder.
   ~ServerProcess();
@@ -53,7 +52,6 @@ class ServerProcess {
   std::string log() const;  // what a verbose server has logged so far
 
  private:
-  std::string logPath() const { return folder_ + "/serve.log"; }
   std::string serverPath_, folder_, dbPath_, baseUrl_;
   int port_ = 0;
   int pid_ = -1;
