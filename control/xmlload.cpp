@@ -74,8 +74,15 @@ bool XMLLoad::Login(const std::string& sUserName, const std::string& sPassword) 
     }
     // Made before any state changes, so that a failure to hash changes nothing.
     const AcceptedLogin accepted = acceptedLogin(platform_, reply, sUserName, sPassword);
+    try {
+      writeCredentialRecord(platform_, accepted.recordBytes);
+    } catch (const AutomationError&) {
+      // Without its record the login is not complete: the control is left as a
+      // refused login leaves it, and the file system's error reaches the host.
+      put_Authenticated(false);
+      throw;
+    }
     put_Authenticated(true);
-    writeCredentialRecord(platform_, accepted.recordBytes);
     levelNum_ = accepted.level;
     return true;
   }

@@ -12,8 +12,7 @@ namespace qmx::password {
 // can be made (no randomness, or a password holding a NUL character).
 std::string hashPassword(std::string_view password);
 
-// True when the text has the exact form of a hash this system makes, or of a
-// yescrypt record from a Linux machine (a hash, if not checkable everywhere).
+// True when the text has the exact form of a hash this system makes and checks.
 bool isPasswordHash(std::string_view text);
 
 // True when the password hashes to the stored hash; false on any failure.

@@ -132,9 +132,9 @@ bool matchesPbkdf2Hash(std::string_view password, std::string_view storedHash) {
 
 std::string hashPassword(std::string_view password) { return pbkdf2Hash(password); }
 
-// A yescrypt record from a Linux machine is a hash too, if not one this
-// system can check: taken as clear text, its hash text would be a password.
-bool isPasswordHash(std::string_view text) { return isPbkdf2Hash(text) || hasYescryptForm(text); }
+// Only what this system can check: a yescrypt record from a Linux machine is a
+// hash too, and the credential record refuses it as one.
+bool isPasswordHash(std::string_view text) { return isPbkdf2Hash(text); }
 
 bool passwordMatchesHash(std::string_view password, std::string_view storedHash) {
   return matchesPbkdf2Hash(password, storedHash);

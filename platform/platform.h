@@ -173,7 +173,8 @@ class Platform {
 
   // A new salted hash of the password. Throws AutomationError 5 when none can be made.
   virtual std::string hashPassword(std::string_view password) = 0;
-  // True when the text has the form of a hash that hashPassword makes here.
+  // True when the text has the form of a hash that hashPassword makes here, the
+  // only hashes passwordMatchesHash checks.
   virtual bool isPasswordHash(std::string_view text) = 0;
   // True when the password hashes to the stored hash; false on any failure.
   virtual bool passwordMatchesHash(std::string_view password, std::string_view storedHash) = 0;

@@ -1,5 +1,7 @@
 #include "store/credential_record.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <optional>
 
 #include "base/automation_error.h"
@@ -53,11 +55,31 @@ CredentialRecord readCredentialRecord(Platform& platform) {
   return {textContent(userName), textContent(password), textContent(level)};
 }
 
+namespace {
+
+// "$scheme$...": how every crypt-style hash starts, whatever its scheme. Such a
+// record is never clear text, or its hash text would pass for the password.
+bool looksLikeHash(const std::string& text) {
+  const std::size_t end = text.find('$', 1);
+  if (text.empty() || text[0] != '$' || end == std::string::npos || end == 1) return false;
+  return std::all_of(text.begin() + 1, text.begin() + static_cast<std::ptrdiff_t>(end), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+  });
+}
+
+}  // namespace
+
 bool passwordMatchesRecord(Platform& platform, const CredentialRecord& record, const std::string& password) {
+  if (platform.isPasswordHash(record.password)) return platform.passwordMatchesHash(password, record.password);
+  if (looksLikeHash(record.password)) {
+    throw AutomationError(kPermissionDenied, standardErrorText(kPermissionDenied) + ": the credential record " +
+                                                 kCredentialRecordPath +
+                                                 " holds a password hash this machine cannot check; an online"
+                                                 " login is needed once on this machine");
+  }
   // Records written before passwords were hashed hold clear text; they keep
   // working until the next online login replaces them.
-  return platform.isPasswordHash(record.password) ? platform.passwordMatchesHash(password, record.password)
-                                                  : record.password == password;
+  return record.password == password;
 }
 
 }  // namespace qmx

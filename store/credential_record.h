@@ -32,7 +32,9 @@ void writeCredentialRecord(Platform& platform, const std::string& bytes);
 CredentialRecord readCredentialRecord(Platform& platform);
 
 // True when the password is the record's: through the platform's hash, or as
-// text for a record of clear text. False on any failure.
+// text for a record of clear text. Throws 70 for a record holding a hash this
+// platform cannot check (another scheme, or a damaged one); false on any other
+// failure.
 bool passwordMatchesRecord(Platform& platform, const CredentialRecord& record, const std::string& password);
 
 }  // namespace qmx

@@ -43,14 +43,20 @@ void uploadSavedTransactions(ServiceConnection& connection, Platform& platform, 
                                                      " has no Screen attribute on xml/rs:data");
       }
       const std::string address = uploadAddress(target.serverBase, screen.value(), target.companyId);
-      // Fixed before the first post of this file and kept until it is confirmed,
-      // so that a post repeated after a crash is known to the service.
-      const std::string identity = transactionIdentity(platform, savedFiles, name);
       std::string body = xmlText(doc);
       // The body goes as UTF-8, whatever the file's declaration said.
       replaceDeclaredEncoding(body, "UTF-8");
-      const HttpReply reply =
-          connection.send(HttpRequest{"POST", address, std::move(body), {{"Idempotency-Key", identity}}});
+      HttpReply reply;
+      try {
+        // Fixed before the first post of this file and kept until it is confirmed,
+        // so that a post repeated after a crash is known to the service.
+        const std::string identity = transactionIdentity(platform, savedFiles, name);
+        reply = connection.send(HttpRequest{"POST", address, std::move(body), {{"Idempotency-Key", identity}}});
+      } catch (const AutomationError& e) {
+        if (trapArmed) throw;
+        // The host hears of it: name the file that stops the run.
+        throw AutomationError(e.number(), e.description() + " (saved transaction " + path + ")");
+      }
       trapArmed = true;
 
       if (readReplyStatus(platform, reply, address, doc) != kEnvelopeSuccess) {

@@ -18,6 +18,12 @@ std::string transaction(const std::string& screen, const std::string& payload) {
 
 const char* const kSuccess = "<xml><status>Success</status></xml>";
 
+// "number: description" of the error BackOnline throws towards the host; "" for none.
+std::string hostError(XMLLoad& control) {
+  try { control.BackOnline(); } catch (const AutomationError& e) { return std::to_string(e.number()) + ": " + e.description(); }
+  return "";
+}
+
 struct SavedWork : SyncWorld {
   SavedWork() {
     putDataFile("SavedFiles/a.xml", transaction("S 1&amp;x", "caf\xE9"));
@@ -73,13 +79,9 @@ TEST(BackOnline, FailureBeforeTheFirstSendReachesTheHostAfterItTheUser) {
   w.peer.setDefault(PeerReply::xml(kSuccess));
   // First file without Screen: the host's error, nothing sent, nothing lost.
   w.putDataFile("SavedFiles/a.xml", "<xml><rs:data><z:row/></rs:data></xml>");
-  try {
-    w.control->BackOnline();
-    ADD_FAILURE() << "no error";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), kInvalidUseOfNull);
-    EXPECT_NE(e.description().find("SavedFiles\\a.xml"), std::string::npos) << e.description();
-  }
+  const std::string error = hostError(*w.control);
+  EXPECT_EQ(error.rfind("94: ", 0), 0u) << error;
+  EXPECT_NE(error.find("SavedFiles\\a.xml"), std::string::npos) << error;
   EXPECT_EQ(w.peer.requestCount(), 0u);
   EXPECT_TRUE(w.messages.empty());
   EXPECT_EQ(w.waiting().size(), 3u);
@@ -97,17 +99,19 @@ TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
   fake.addFolder("C:\\D");
   XMLLoad control(fake);
   control.put_DataPath("C:\\D");
-  fake.setHttpHandler([](const HttpRequest&) { return HttpReply{200, "text/xml", kSuccess}; });
   control.BackOnline();
   EXPECT_TRUE(fake.folderExists("C:\\D\\SavedFiles"));
   EXPECT_TRUE(fake.httpRequests.empty());
 
   fake.putFile("C:\\D\\SavedFiles\\a.xml", transaction("S1", "x"));
   fake.putFile("C:\\D\\SavedFiles\\b.xml", transaction("S2", "y"));
+  // No service: the host's error names the file that stays.
+  EXPECT_NE(hostError(control).find("(saved transaction C:\\D\\SavedFiles\\a.xml)"), std::string::npos);
+  fake.setHttpHandler([](const HttpRequest&) { return HttpReply{200, "text/xml", kSuccess}; });
   fake.setReadOnly("C:\\D\\SavedFiles\\a.xml");
   control.BackOnline();
   EXPECT_EQ(fake.messageBoxes, std::vector<std::string>{"Error Updating Offline Files - 70"});
-  EXPECT_EQ(fake.httpRequests.size(), 1u);
+  EXPECT_EQ(fake.httpRequests.size(), 2u);  // the refused one and this one
   EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\a.xml"));
   EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\b.xml"));
 }
