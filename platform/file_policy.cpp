@@ -26,6 +26,17 @@ std::string folderPart(const std::string& path) {
 // The folder a backend is asked about: "" is the working folder.
 std::string folderOrWorking(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
+// The entries of a folder that are one name each. A listed name is used as one
+// segment, but joined to its folder a "\\" or "/" in it (possible on POSIX)
+// would be a separator, leading out of the folder: such an entry is never
+// opened, uploaded or removed.
+FsError listOwnEntries(FileSystem& fs, const std::string& folder, std::vector<FolderEntry>& entries) {
+  const FsError e = fs.listFolder(folder, entries);
+  const auto leadsOut = [](const FolderEntry& entry) { return entry.name.find_first_of("\\/") != std::string::npos; };
+  entries.erase(std::remove_if(entries.begin(), entries.end(), leadsOut), entries.end());
+  return e;
+}
+
 bool isStale(FileSystem& fs, const std::string& name) {
   const std::optional<std::uint64_t> writer = replaceTemporaryWriter(name);
   // Writer 0 is no process (an earlier version's folder lock file has that name).
@@ -105,7 +116,7 @@ void replaceWhole(FileSystem& fs, const std::string& path, const Platform::Conte
 std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& folder) {
   std::vector<FolderEntry> entries;
   if (fs.kind(folder) != EntryKind::Folder) throwFileError(kPathNotFound, folder, false);
-  if (const FsError e = fs.listFolder(folder, entries)) throwFileError(e, folder, false);
+  if (const FsError e = listOwnEntries(fs, folder, entries)) throwFileError(e, folder, false);
   std::vector<std::string> names;
   for (FolderEntry& entry : entries) {
     if (entry.kind != EntryKind::File) continue;
@@ -124,7 +135,7 @@ std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& fold
 
 void removeStaleTemporaries(FileSystem& fs, const std::string& folder) {
   std::vector<FolderEntry> entries;
-  if (fs.listFolder(folderOrWorking(folder), entries) != 0) return;
+  if (listOwnEntries(fs, folderOrWorking(folder), entries) != 0) return;
   for (const FolderEntry& entry : entries) {
     if (entry.kind == EntryKind::File && isStale(fs, entry.name)) (void)fs.remove(pathInFolder(folder, entry.name));
   }
@@ -139,10 +150,19 @@ void deleteWithoutForcing(FileSystem& fs, const std::string& path) {
 }
 
 std::optional<std::string> readWholeFile(FileSystem& fs, const std::string& path) {
-  if (fs.kind(path) == EntryKind::Folder) throwFileError(kPathFileAccessError, path, true);
+  // A FIFO or a device is never opened when it can be told first (opening some
+  // has effects); the backend checks the opened handle again.
+  const EntryKind kind = fs.kind(path);
+  if (kind == EntryKind::Folder || kind == EntryKind::Other) throwFileError(kPathFileAccessError, path, true);
   std::string bytes;
-  const FsError e = fs.readWhole(path, bytes);
+  // The reply cap bounds what is held in memory, as it does for a download.
+  const FsError e = fs.readWhole(path, kReplySizeCap, bytes);
   if (e == kFileNotFound || e == kPathNotFound) return std::nullopt;
+  if (e == kFileOverCap) {
+    throw AutomationError(kPathFileAccessError, standardErrorText(kPathFileAccessError) + ": " + path +
+                                                    " is larger than " + std::to_string(kReplySizeCap) +
+                                                    " bytes and was not read");
+  }
   if (e != 0) throwFileError(e, path, true);
   return bytes;
 }

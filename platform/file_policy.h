@@ -34,7 +34,8 @@ std::string pathInFolder(const std::string& folder, const std::string& name);
 void replaceWhole(FileSystem& fs, const std::string& path, const Platform::ContentWriter& write, FileAccess access);
 
 // The names of the files directly in a folder, in listingOrder, temporaries
-// hidden and those of ended writers removed. Throws 76 when the folder is missing.
+// hidden and those of ended writers removed; a name holding "\\" or "/" is
+// left out (and never removed). Throws 76 when the folder is missing.
 std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& folder);
 
 // Removes the temporaries of ended writers directly in a folder. Never fails.
@@ -44,8 +45,9 @@ void removeStaleTemporaries(FileSystem& fs, const std::string& folder);
 // 70 when read-only or not allowed.
 void deleteWithoutForcing(FileSystem& fs, const std::string& path);
 
-// The whole file; nullopt when there is none. Throws 75 for a folder, else
-// the read's error.
+// The whole regular file; nullopt when there is none. Throws 75 for anything
+// else (a folder, a FIFO, a device) and for a file over kReplySizeCap, before
+// reading; else the read's error.
 std::optional<std::string> readWholeFile(FileSystem& fs, const std::string& path);
 
 // Creates one folder level. Throws 58 when it exists, 76 when the parent is missing.

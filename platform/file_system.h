@@ -20,6 +20,9 @@ namespace qmx {
 // missing, and the policy tells a missing path from a missing file.
 using FsError = std::int32_t;
 
+// A file over the size a read was given: the policy words it, naming the path.
+inline constexpr FsError kFileOverCap = -1;
+
 enum class EntryKind { None, File, Folder, Other };
 
 struct FolderEntry {
@@ -59,10 +62,14 @@ class FileSystem {
   virtual FsError remove(const std::string& path) = 0;
   // Makes a rename in the folder durable; an error number on failure.
   virtual FsError flushFolder(const std::string& folder) = 0;
-  // The entries directly in a folder, "." and ".." left out; an error number on failure.
+  // The entries directly in a folder, "." and ".." left out, names as the file
+  // system holds them; an error number on failure.
   virtual FsError listFolder(const std::string& folder, std::vector<FolderEntry>& entries) = 0;
-  // A file's whole content; an error number on failure.
-  virtual FsError readWhole(const std::string& path, std::string& bytes) = 0;
+  // A regular file's whole content. Anything else at the path (a folder, a
+  // FIFO, a device) is kPathFileAccessError and a file over maxBytes is
+  // kFileOverCap, both told from the opened handle without waiting and before
+  // any byte is read; else an error number on failure.
+  virtual FsError readWhole(const std::string& path, std::uint64_t maxBytes, std::string& bytes) = 0;
   // An exclusive lock tied to a folder, waiting for other holders; an error number on failure.
   virtual FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) = 0;
   // This process's number, as the names of its temporaries record it. Never fails.

@@ -60,11 +60,15 @@ struct HttpReply {
   std::string body;         // raw bytes
 };
 
+// The largest reply the control takes, and so the largest file it reads: a
+// cached data file is a reply kept, and nothing bigger is ever written whole.
+inline constexpr std::uint64_t kReplySizeCap = 256ull * 1024 * 1024;
+
 // Limits of an HTTP session.
 struct HttpLimits {
   std::chrono::seconds connect{60};
   std::chrono::seconds stall{60};  // no byte received for this long ends the request
-  std::uint64_t maxReplyBytes = 256ull * 1024 * 1024;
+  std::uint64_t maxReplyBytes = kReplySizeCap;
 };
 
 // One HTTP connection cache (one handle), kept for a control's life so that
@@ -115,7 +119,9 @@ class Platform {
   // missing, 70 when not allowed.
   virtual void createFolder(const std::string& path) = 0;
   // The whole file's bytes; nullopt when no file is there. Throws 70/75 when it
-  // cannot be read.
+  // cannot be read, and 75 naming the path, without waiting or reading a byte,
+  // for anything but a regular file (a folder, a FIFO, a device) and for a file
+  // larger than kReplySizeCap.
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
   // Replaces the file whole (temporary file in the same folder, flushed, renamed
   // over the target): a failure leaves the previous content intact. Throws 76 when
@@ -140,7 +146,8 @@ class Platform {
   // when it is missing.
   virtual void deleteFile(const std::string& path) = 0;
   // Names of the files directly in a folder (no subfolders, no temporaries of an
-  // unfinished replaceFile), in case-insensitive name order. A temporary whose
+  // unfinished replaceFile, no name holding "\\" or "/", which joined to the
+  // folder would lead out of it), in case-insensitive name order. A temporary whose
   // writer has died may be removed here or by the next replaceFile in the
   // folder; a live writer's never is.
   // Throws 76 when the folder is missing.

@@ -37,8 +37,9 @@ CredentialRecord readCredentialRecord(Platform& platform) {
   std::optional<std::string> bytes;
   try {
     bytes = platform.readFile(kCredentialRecordPath);
-  } catch (const AutomationError&) {
-    throw AutomationError(kObjectNotSet);
+  } catch (const AutomationError& e) {
+    // Still 91, as for any unreadable record, but saying which file and why.
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": " + e.description());
   }
   if (!bytes) throw AutomationError(kObjectNotSet);
   const std::string text = xmlFileText(platform, *bytes);

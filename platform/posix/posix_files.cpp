@@ -145,17 +145,22 @@ FsError PosixFileSystem::listFolder(const std::string& folder, std::vector<Folde
   return 0;
 }
 
-FsError PosixFileSystem::readWhole(const std::string& path, std::string& bytes) {
-  const UniqueFd fd(::open(host(path).c_str(), O_RDONLY | O_CLOEXEC));
+FsError PosixFileSystem::readWhole(const std::string& path, std::uint64_t maxBytes, std::string& bytes) {
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come;
+  // a regular file reads the same either way.
+  const UniqueFd fd(::open(host(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return lastError();
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return lastError();
-  if (S_ISDIR(st.st_mode)) return kPathFileAccessError;
+  // A device such as /dev/zero never ends; only a regular file has a size to trust.
+  if (!S_ISREG(st.st_mode)) return kPathFileAccessError;
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return kFileOverCap;
   // Read straight into the text, sized from the file; a file that grows
-  // meanwhile still reads whole.
+  // meanwhile still reads whole, up to the cap.
   bytes.assign(static_cast<std::size_t>(st.st_size) + 1, '\0');
   std::size_t got = 0;
   for (;;) {
+    if (got > maxBytes) return kFileOverCap;
     if (got == bytes.size()) bytes.resize(bytes.size() * 2);
     const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
     if (n < 0) {

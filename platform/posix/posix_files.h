@@ -28,7 +28,7 @@ class PosixFileSystem : public FileSystem {
   // fsync on the folder opened with O_DIRECTORY.
   FsError flushFolder(const std::string& folder) override;
   FsError listFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
-  FsError readWhole(const std::string& path, std::string& bytes) override;
+  FsError readWhole(const std::string& path, std::uint64_t maxBytes, std::string& bytes) override;
   // flock on the folder itself.
   FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) override;
   std::uint64_t writerId() override;

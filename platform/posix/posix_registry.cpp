@@ -55,10 +55,12 @@ std::shared_ptr<const ParsedRegistry> emptyRegistry() {
 
 // The parsed registry file; an empty registry when it is missing or unreadable.
 std::shared_ptr<const ParsedRegistry> loadRegistry(const std::string& hostPath) {
-  const posix::UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC));
+  // Not blocking: a FIFO in its place must not hang every registry read.
+  const posix::UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return emptyRegistry();
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return emptyRegistry();
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kReplySizeCap)
+    return emptyRegistry();
   // Stamp taken before reading: the bytes read are at least as new as the stamp,
   // so a change during the read shows as a new stamp on the next call.
   const FileStamp stamp = stampOf(st);
@@ -75,6 +77,7 @@ std::shared_ptr<const ParsedRegistry> loadRegistry(const std::string& hostPath) 
     if (n < 0) return emptyRegistry();
     if (n == 0) break;
     bytes.append(buf, static_cast<std::size_t>(n));
+    if (bytes.size() > kReplySizeCap) return emptyRegistry();
   }
   auto parsed = std::make_shared<const ParsedRegistry>(parseRegistryFile(bytes));
   std::lock_guard<std::mutex> lock(cacheMutex);

@@ -153,19 +153,24 @@ FsError WinFileSystem::listFolder(const std::string& folder, std::vector<FolderE
   return 0;
 }
 
-FsError WinFileSystem::readWhole(const std::string& path, std::string& bytes) {
+FsError WinFileSystem::readWhole(const std::string& path, std::uint64_t maxBytes, std::string& bytes) {
   const FileHandle file(::CreateFileW(widen(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return lastError();
+  // A pipe or a device ("NUL", "CON", "\\.\pipe\...") may never end or never answer.
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) return kPathFileAccessError;
   LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file.get(), &size)) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+  if (!::GetFileSizeEx(file.get(), &size)) return lastError();
+  if (static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return kFileOverCap;
+  bytes.reserve(static_cast<std::size_t>(size.QuadPart));
   char buf[65536];
   for (;;) {
     DWORD n = 0;
     if (!::ReadFile(file.get(), buf, sizeof buf, &n, nullptr)) return lastError();
     if (n == 0) break;
     bytes.append(buf, n);
+    if (bytes.size() > maxBytes) return kFileOverCap;  // it grew while read
   }
   return 0;
 }

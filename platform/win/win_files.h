@@ -28,7 +28,7 @@ class WinFileSystem : public FileSystem {
   // A no-op: Windows has no folder flush; the write-through rename stands for it.
   FsError flushFolder(const std::string& folder) override;
   FsError listFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
-  FsError readWhole(const std::string& path, std::string& bytes) override;
+  FsError readWhole(const std::string& path, std::uint64_t maxBytes, std::string& bytes) override;
   // A named mutex (win_folder_lock.h): nothing is written in the folder.
   FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) override;
   std::uint64_t writerId() override;

@@ -203,7 +203,7 @@ class FakeFileSystem : public FileSystem {
       if (parentOf(sub) == key) entries.push_back({nameOf(sub), EntryKind::Folder});
     return 0;
   }
-  FsError readWhole(const std::string& path, std::string& bytes) override {
+  FsError readWhole(const std::string& path, std::uint64_t, std::string& bytes) override {
     const auto it = o_.files_.find(FakePlatform::normalisePath(path));
     if (it == o_.files_.end()) return kFileNotFound;
     bytes = it->second.bytes;

@@ -28,7 +28,9 @@ class FaultyFileSystem : public FileSystem {
   FsError listFolder(const std::string& p, std::vector<FolderEntry>& e) override {
     return due() ? error_ : inner_.listFolder(p, e);
   }
-  FsError readWhole(const std::string& p, std::string& b) override { return due() ? error_ : inner_.readWhole(p, b); }
+  FsError readWhole(const std::string& p, std::uint64_t max, std::string& b) override {
+    return due() ? error_ : inner_.readWhole(p, max, b);
+  }
   FsError lockFolder(const std::string& p, std::unique_ptr<FileLock>& l) override {
     return due() ? error_ : inner_.lockFolder(p, l);
   }

@@ -60,6 +60,12 @@ TEST(WinFiles, OwnerOnlyFileLetsInOnlyItsUserAndTheSystem) {
   }
   ::LocalFree(sd);
   EXPECT_EQ(p.readFile(path), "<record/>");
+  // A device is no file to read (the null device would read as empty), nor is a file over the cap.
+  EXPECT_EQ(errorNumberOf([&] { p.readFile("NUL"); }), kPathFileAccessError);
+  HANDLE grown = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const LARGE_INTEGER end{{static_cast<DWORD>(kReplySizeCap + 1), 0}};
+  EXPECT_TRUE(::SetFilePointerEx(grown, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(grown) && ::CloseHandle(grown));
+  EXPECT_EQ(errorNumberOf([&] { p.readFile(path); }), kPathFileAccessError);
   p.deleteFile(path);
 }
 
