@@ -147,6 +147,9 @@ void deleteWithoutForcing(FileSystem& fs, const std::string& path) {
   // Without forcing: a file marked read-only stays, even for root.
   if (fs.isReadOnly(path)) throwFileError(kPermissionDenied, path, true);
   if (const FsError e = fs.remove(path)) throwFileError(e, path, true);
+  // A deletion records progress (an upload done, a cache dropped): without this
+  // a crash could bring the file back.
+  if (const FsError e = fs.flushFolder(folderOrWorking(folderPart(path)))) throwFileError(e, path, true);
 }
 
 std::optional<std::string> readWholeFile(FileSystem& fs, const std::string& path) {

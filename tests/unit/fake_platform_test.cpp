@@ -46,6 +46,10 @@ TEST(FaultyPlatform, ReachesThePrimitivesUnderTheFilePolicy) {
     EXPECT_EQ(inner.allFiles(), std::vector<std::string>{"C:\\D\\f.txt"}) << step;
     EXPECT_EQ(inner.file("C:\\D\\f.txt"), "new");
   }
+  // A deletion is flushed to its folder too; a failed flush is reported, not hidden.
+  p.failAt(4, kDiskFull);  // kind, read-only, remove, then the folder flush
+  EXPECT_THROW(p.deleteFile("C:\\D\\f.txt"), AutomationError);
+  EXPECT_EQ(p.faultsInjected(), 1u);
 }
 
 }  // namespace
