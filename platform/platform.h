@@ -65,6 +65,9 @@ struct HttpLimits {
   std::chrono::seconds connect{60};
   std::chrono::seconds stall{60};  // no byte received for this long ends the request
   std::uint64_t maxReplyBytes = 256ull * 1024 * 1024;
+  // The whole request, from its start to the reply's last byte: a peer
+  // that sends a byte now and then stays within the stall limit forever.
+  std::chrono::seconds request{30 * 60};
 };
 
 // One HTTP connection cache (one handle), kept for a control's life so that
@@ -74,8 +77,8 @@ class HttpSession {
   virtual ~HttpSession() = default;
   // Sends the request and waits for the whole reply. Throws AutomationError with
   // a negative number (minus the transport's error code) and a description naming
-  // the address when the transport fails, the stall limit ends the call or the
-  // reply exceeds the size cap.
+  // the address when the transport fails, the stall limit or the request limit
+  // ends the call or the reply exceeds the size cap.
   virtual HttpReply send(const HttpRequest& request) = 0;
   virtual void setLimits(const HttpLimits& limits) = 0;
   // Called with (bytes received, bytes announced or 0) while a reply arrives.

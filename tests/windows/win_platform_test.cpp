@@ -176,10 +176,11 @@ TEST(WinPasswordHash, Pbkdf2MatchesThePublishedVectorAndTheRecordNamesItsScheme)
   EXPECT_FALSE(p.passwordMatchesHash(yescrypt, yescrypt));
 }
 
-// A one-connection HTTP peer on loopback: records the request, sends a reply.
+// A one-connection HTTP peer on loopback: records the request, sends a reply
+// (with dripMs, the head at once and then a body byte every dripMs until the client leaves).
 class LoopbackPeer {
  public:
-  explicit LoopbackPeer(std::string reply) : reply_(std::move(reply)) {
+  explicit LoopbackPeer(std::string reply, int dripMs = 0) : reply_(std::move(reply)), dripMs_(dripMs) {
     WSADATA data;
     ::WSAStartup(MAKEWORD(2, 2), &data);
     listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -220,12 +221,15 @@ class LoopbackPeer {
       const std::size_t body = cl == std::string::npos ? 0 : std::stoul(request_.substr(cl + 16));
       if (request_.size() >= end + 4 + body) break;
     }
-    ::send(s, reply_.data(), static_cast<int>(reply_.size()), 0);
+    const std::size_t head = dripMs_ ? reply_.find("\r\n\r\n") + 4 : reply_.size();
+    ::send(s, reply_.data(), static_cast<int>(head), 0);
+    for (std::size_t i = head; i < reply_.size() && ::send(s, &reply_[i], 1, 0) == 1; ++i) ::Sleep(dripMs_);
     ::shutdown(s, SD_SEND);
     ::closesocket(s);
   }
 
   std::string reply_;
+  int dripMs_;
   std::string request_;
   SOCKET listener_;
   unsigned short port_ = 0;
@@ -282,6 +286,23 @@ TEST(WinHttp, RefusesAReplyOverTheCapAndNamesNoQueryInErrors) {
   }
   EXPECT_EQ(errorNumberOf([&] { session->send(HttpRequest{"GET", "file:///c:/windows/win.ini", std::nullopt}); }) < 0,
             true);
+}
+
+TEST(WinHttp, AReplyDrippingFasterThanTheStallLimitEndsAtTheWholeRequestLimit) {
+  LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'), 250);
+  WinPlatform p([](const std::string&) {});
+  auto session = p.openHttpSession();
+  session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(1), 1024, std::chrono::seconds(2)});
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    session->send(HttpRequest{"GET", peer.base() + "data.asp?Pwd=secret", std::nullopt});
+    ADD_FAILURE() << "no error for a reply still dripping at the limit";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), -12002);  // ERROR_WINHTTP_TIMEOUT, as a stall reports
+    EXPECT_NE(e.description().find("(" + peer.base() + "data.asp)"), std::string::npos) << e.description();
+  }
+  const auto took = std::chrono::steady_clock::now() - start;  // the drip alone would take 10 s
+  EXPECT_TRUE(took >= std::chrono::seconds(2) && took < std::chrono::seconds(5));
 }
 
 }  // namespace
