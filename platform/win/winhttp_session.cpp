@@ -144,9 +144,14 @@ class WinHttpSession : public HttpSession {
     }
     char buffer[65536];
     for (;;) {
+      DWORD ready = 0;
       DWORD got = 0;
       limitWaits(req.get());
-      if (!::WinHttpReadData(req.get(), buffer, sizeof buffer, &got)) throw fail(::GetLastError());
+      // Only what has arrived: a read asking for more waits for it, past any limit.
+      if (!::WinHttpQueryDataAvailable(req.get(), &ready)) throw fail(::GetLastError());
+      if (ready == 0) break;
+      if (!::WinHttpReadData(req.get(), buffer, std::min<DWORD>(ready, sizeof buffer), &got))
+        throw fail(::GetLastError());
       if (got == 0) break;
       if (reply.body.size() + got > limits_.maxReplyBytes) throw tooLarge();
       reply.body.append(buffer, got);

@@ -298,7 +298,8 @@ TEST(WinHttp, AReplyDrippingFasterThanTheStallLimitEndsAtTheWholeRequestLimit) {
     session->send(HttpRequest{"GET", peer.base() + "data.asp?Pwd=secret", std::nullopt});
     ADD_FAILURE() << "no error for a reply still dripping at the limit";
   } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), -12002);  // ERROR_WINHTTP_TIMEOUT, as a stall reports
+    // A read's timeout, as a stall reports it: WinHTTP's 12002, or the socket's 10060 under Wine.
+    EXPECT_TRUE(e.number() == -12002 || e.number() == -10060) << e.number();
     EXPECT_NE(e.description().find("(" + peer.base() + "data.asp)"), std::string::npos) << e.description();
   }
   const auto took = std::chrono::steady_clock::now() - start;  // the drip alone would take 10 s
