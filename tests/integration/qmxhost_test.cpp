@@ -79,11 +79,12 @@ TEST(QmxhostProgram, RequestTimeoutEndsADrippingReplyAndOutOfRangeLimitsAreRefus
   drip.interval = std::chrono::milliseconds(250);  // alone 10 s, never a second without a byte
   peer.enqueue(drip);
   const auto start = std::chrono::steady_clock::now();
-  const CommandResult r = runScript(root, "HTTPCall \"\" \"" + peer.base() + "p.asp?a=1\"\nErrorNumber\n",
+  const CommandResult r = runScript(root, "HTTPCall \"\" \"" + peer.base() + "p.asp?a=1\"\nErrorNumber\nErrorDesc\n",
                                     {"--stall-timeout", "1", "--request-timeout", "2"});
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(took >= std::chrono::seconds(2) && took < std::chrono::seconds(5));
-  EXPECT_NE(r.out.find("\n= -28\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n= -28\n= \"Operation timed out"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(" + peer.base() + "p.asp)\"\n"), std::string::npos) << r.out;
   EXPECT_EQ(runScript(root, "", {"--request-timeout", "0"}).exitCode, 2);
 }
 

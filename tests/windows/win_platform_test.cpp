@@ -257,53 +257,46 @@ TEST(WinHttp, SendsTheAddressAsWrittenWithTheControlsHeadersAndReportsProgress) 
   EXPECT_EQ(sent.substr(sent.size() - 9), "<t>\xC3\xA9</t>");
 }
 
-TEST(WinHttp, RefusesAReplyOverTheCapAndNamesNoQueryInErrors) {
-  {
-    LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n" + std::string(100, 'x'));
-    WinPlatform p([](const std::string&) {});
-    auto session = p.openHttpSession();
-    session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(5), 50});
-    try {
-      session->send(HttpRequest{"GET", peer.base() + "data.asp?Pwd=secret", std::nullopt});
-      ADD_FAILURE() << "no error for a reply over the cap";
-    } catch (const AutomationError& e) {
-      EXPECT_LT(e.number(), 0);
-      EXPECT_NE(e.description().find("larger than 50 bytes"), std::string::npos) << e.description();
-      EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
-    }
-  }
-  // Nobody listens on port 1: a transport error, negative, without the query.
-  WinPlatform p([](const std::string&) {});
-  auto session = p.openHttpSession();
-  const std::string address = "http://127.0.0.1:1/Bus_ChkComp.asp";
+// The error a GET ends with; a test failure when there is none.
+AutomationError getError(HttpSession& session, const std::string& url) {
   try {
-    session->send(HttpRequest{"GET", address + "?Pwd=secret", std::nullopt});
-    ADD_FAILURE() << "no error for a refused connection";
+    session.send(HttpRequest{"GET", url, std::nullopt});
   } catch (const AutomationError& e) {
-    EXPECT_LT(e.number(), 0);
-    EXPECT_NE(e.description().find("(" + address + ")"), std::string::npos) << e.description();
-    EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
+    return e;
   }
-  EXPECT_EQ(errorNumberOf([&] { session->send(HttpRequest{"GET", "file:///c:/windows/win.ini", std::nullopt}); }) < 0,
-            true);
+  ADD_FAILURE() << "no error from " << url;
+  return AutomationError(0, "");
 }
 
-TEST(WinHttp, AReplyDrippingFasterThanTheStallLimitEndsAtTheWholeRequestLimit) {
-  LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'), 250);
+TEST(WinHttp, LimitsAndTransportErrorsFailNegativeAndNameTheAddressWithoutItsQuery) {
   WinPlatform p([](const std::string&) {});
   auto session = p.openHttpSession();
-  session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(1), 1024, std::chrono::seconds(2)});
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    session->send(HttpRequest{"GET", peer.base() + "data.asp?Pwd=secret", std::nullopt});
-    ADD_FAILURE() << "no error for a reply still dripping at the limit";
-  } catch (const AutomationError& e) {
-    // A read's timeout, as a stall reports it: WinHTTP's 12002, or the socket's 10060 under Wine.
-    EXPECT_TRUE(e.number() == -12002 || e.number() == -10060) << e.number();
-    EXPECT_NE(e.description().find("(" + peer.base() + "data.asp)"), std::string::npos) << e.description();
+  {
+    LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n" + std::string(100, 'x'));
+    session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(5), 50});
+    const AutomationError e = getError(*session, peer.base() + "data.asp?Pwd=secret");
+    EXPECT_LT(e.number(), 0);
+    EXPECT_NE(e.description().find("larger than 50 bytes"), std::string::npos) << e.description();
+    EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
   }
-  const auto took = std::chrono::steady_clock::now() - start;  // the drip alone would take 10 s
-  EXPECT_TRUE(took >= std::chrono::seconds(2) && took < std::chrono::seconds(5));
+  {
+    // A reply dripping faster than the stall limit (alone 10 s) ends at the whole-request limit
+    // with a read's timeout, as a stall does: WinHTTP's 12002, or the socket's 10060 under Wine.
+    LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'), 250);
+    session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(1), 1024, std::chrono::seconds(2)});
+    const auto start = std::chrono::steady_clock::now();
+    const AutomationError e = getError(*session, peer.base() + "d.asp?Pwd=secret");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(e.number() == -12002 || e.number() == -10060) << e.number();
+    EXPECT_NE(e.description().find(peer.base() + "d.asp)"), std::string::npos) << e.description();
+    EXPECT_TRUE(took >= std::chrono::seconds(2) && took < std::chrono::seconds(5));
+  }
+  // Nobody listens on port 1: a transport error, negative, without the query.
+  const std::string address = "http://127.0.0.1:1/Bus_ChkComp.asp";
+  const AutomationError refused = getError(*session, address + "?Pwd=secret");
+  EXPECT_LT(refused.number(), 0);
+  EXPECT_NE(refused.description().find("(" + address + ")"), std::string::npos) << refused.description();
+  EXPECT_LT(errorNumberOf([&] { session->send(HttpRequest{"GET", "file:///c:/windows/win.ini", std::nullopt}); }), 0);
 }
 
 }  // namespace
