@@ -32,6 +32,7 @@ struct Options {
   std::string script = "-";
   int connectTimeout = 0;  // 0: the control's default
   int stallTimeout = 0;
+  int requestTimeout = 0;
 };
 
 // The user's terminal, when standard error is one: message boxes wait there for
@@ -151,10 +152,11 @@ int runScript(const Options& options) {
     events.error(e->number(), e->description(), 0);
     failed = true;
   }
-  if (options.connectTimeout > 0 || options.stallTimeout > 0) {
+  if (options.connectTimeout > 0 || options.stallTimeout > 0 || options.requestTimeout > 0) {
     HttpLimits limits;
     if (options.connectTimeout > 0) limits.connect = std::chrono::seconds(options.connectTimeout);
     if (options.stallTimeout > 0) limits.stall = std::chrono::seconds(options.stallTimeout);
+    if (options.requestTimeout > 0) limits.request = std::chrono::seconds(options.requestTimeout);
     control.setHttpLimits(limits);
   }
   if (terminal.interactive()) {
@@ -178,6 +180,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 86400));
   app.add_option("--stall-timeout", options.stallTimeout,
                  "seconds a request may receive nothing before it fails (default 60)")
+      ->check(CLI::Range(1, 86400));
+  app.add_option("--request-timeout", options.requestTimeout,
+                 "seconds a whole request may take, however steadily bytes arrive (default 1800)")
       ->check(CLI::Range(1, 86400));
   app.add_option("script", options.script, "script file; - or absent for standard input");
 

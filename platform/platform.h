@@ -10,6 +10,7 @@
 // routine misses are std::optional.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -69,7 +70,16 @@ struct HttpLimits {
   std::chrono::seconds connect{60};
   std::chrono::seconds stall{60};  // no byte received for this long ends the request
   std::uint64_t maxReplyBytes = kReplySizeCap;
+  // The whole request, from its start to the reply's last byte: a peer
+  // that sends a byte now and then stays within the stall limit forever.
+  std::chrono::seconds request{30 * 60};
 };
+
+// The whole-request limit as the sessions use it: a year at most, so that a
+// host's huge value cannot overflow their time arithmetic.
+inline std::chrono::seconds wholeRequestLimit(const HttpLimits& limits) {
+  return std::clamp(limits.request, std::chrono::seconds(0), std::chrono::seconds(366LL * 24 * 3600));
+}
 
 // One HTTP connection cache (one handle), kept for a control's life so that
 // connections are reused.
@@ -78,8 +88,8 @@ class HttpSession {
   virtual ~HttpSession() = default;
   // Sends the request and waits for the whole reply. Throws AutomationError with
   // a negative number (minus the transport's error code) and a description naming
-  // the address when the transport fails, the stall limit ends the call or the
-  // reply exceeds the size cap.
+  // the address when the transport fails, the stall limit or the request limit
+  // ends the call or the reply exceeds the size cap.
   virtual HttpReply send(const HttpRequest& request) = 0;
   virtual void setLimits(const HttpLimits& limits) = 0;
   // Called with (bytes received, bytes announced or 0) while a reply arrives.

@@ -4,7 +4,10 @@
 // on POST, Content-Length by itself.
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +43,11 @@ std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* u
     return 0;
   }
   return n;
+}
+
+long wholeRequestMs(std::chrono::seconds limit) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+  return static_cast<long>(std::clamp<std::int64_t>(ms, 1, std::numeric_limits<long>::max()));
 }
 
 struct HeaderList {
@@ -88,6 +96,9 @@ class CurlHttpSession : public HttpSession {
     // Less than one byte a second for the whole stall time means no byte at all.
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stall.count()));
+    // Runs beside the stall check, connect included; whichever ends first gives
+    // the same "timed out" code. 0 would mean no limit at all.
+    curl_easy_setopt(handle_, CURLOPT_TIMEOUT_MS, wholeRequestMs(wholeRequestLimit(limits_)));
     curl_easy_setopt(handle_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxReplyBytes));
     curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &sink);

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -26,9 +28,9 @@ constexpr std::int32_t kReplyTooLarge = ERROR_FILE_TOO_LARGE;
 void closeInternet(HINTERNET h) { ::WinHttpCloseHandle(h); }
 using InternetHandle = UniqueHandle<HINTERNET, closeInternet>;
 
-int timeoutMs(std::chrono::seconds s) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(s).count();
-  return ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
+// At least 1: WinHTTP reads 0 as no limit at all.
+int timeoutMs(std::chrono::milliseconds limit) {
+  return static_cast<int>(std::clamp<std::int64_t>(limit.count(), 1, std::numeric_limits<int>::max()));
 }
 
 class WinHttpSession : public HttpSession {
@@ -68,9 +70,21 @@ class WinHttpSession : public HttpSession {
                           std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (target.empty()) target = L"/";
 
-    const int connectMs = timeoutMs(limits_.connect);
-    const int stallMs = timeoutMs(limits_.stall);
-    ::WinHttpSetTimeouts(session_.get(), connectMs, connectMs, stallMs, stallMs);
+    // Every wait is the smaller of its own limit and the time the whole request
+    // has left; none starts once that time is up.
+    const auto deadline = std::chrono::steady_clock::now() + wholeRequestLimit(limits_);
+    auto limitWaits = [&](HINTERNET h) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) throw fail(ERROR_WINHTTP_TIMEOUT);
+      const int connectMs = timeoutMs(std::min<std::chrono::milliseconds>(limits_.connect, left));
+      const int stallMs = timeoutMs(std::min<std::chrono::milliseconds>(limits_.stall, left));
+      ::WinHttpSetTimeouts(h, connectMs, connectMs, stallMs, stallMs);
+      if (h != session_.get()) {
+        DWORD headersMs = static_cast<DWORD>(timeoutMs(left));
+        ::WinHttpSetOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs, sizeof headersMs);
+      }
+    };
+    limitWaits(session_.get());
     InternetHandle connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
     if (!connection.get()) throw fail(::GetLastError());
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
@@ -79,7 +93,7 @@ class WinHttpSession : public HttpSession {
     InternetHandle req(::WinHttpOpenRequest(connection.get(), method.c_str(), target.c_str(), nullptr,
                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!req.get()) throw fail(::GetLastError());
-    ::WinHttpSetTimeouts(req.get(), connectMs, connectMs, stallMs, stallMs);
+    limitWaits(req.get());
     DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
     ::WinHttpSetOption(req.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
     DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
@@ -102,9 +116,10 @@ class WinHttpSession : public HttpSession {
     const DWORD bodySize = static_cast<DWORD>(body.size());
     if (!::WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               withBody && bodySize ? const_cast<char*>(body.data()) : WINHTTP_NO_REQUEST_DATA,
-                              withBody ? bodySize : 0, withBody ? bodySize : 0, 0) ||
-        !::WinHttpReceiveResponse(req.get(), nullptr))
+                              withBody ? bodySize : 0, withBody ? bodySize : 0, 0))
       throw fail(::GetLastError());
+    limitWaits(req.get());
+    if (!::WinHttpReceiveResponse(req.get(), nullptr)) throw fail(::GetLastError());
 
     HttpReply reply;
     DWORD status = 0;
@@ -129,8 +144,14 @@ class WinHttpSession : public HttpSession {
     }
     char buffer[65536];
     for (;;) {
+      DWORD ready = 0;
       DWORD got = 0;
-      if (!::WinHttpReadData(req.get(), buffer, sizeof buffer, &got)) throw fail(::GetLastError());
+      limitWaits(req.get());
+      // Only what has arrived: a read asking for more waits for it, past any limit.
+      if (!::WinHttpQueryDataAvailable(req.get(), &ready)) throw fail(::GetLastError());
+      if (ready == 0) break;
+      if (!::WinHttpReadData(req.get(), buffer, std::min<DWORD>(ready, sizeof buffer), &got))
+        throw fail(::GetLastError());
       if (got == 0) break;
       if (reply.body.size() + got > limits_.maxReplyBytes) throw tooLarge();
       reply.body.append(buffer, got);

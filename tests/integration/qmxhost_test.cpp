@@ -3,8 +3,10 @@
 // against the reference server are in upload_once_test.cpp.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 
+#include "support/recording_peer.h"
 #include "support/server_process.h"  // runProgram
 #include "support/temp_root.h"
 
@@ -68,6 +70,22 @@ TEST(QmxhostProgram, MessageBoxesAndJsonEventsComeInTheOrderTheyHappen) {
   EXPECT_EQ(events[events.size() - 2], R"({"event":"result","type":"Text","value":"a\tb"})");
   EXPECT_EQ(events.back().rfind(R"({"event":"error","number":438,)", 0), 0u);
   EXPECT_NE(events.back().find(R"("line":3})"), std::string::npos);
+}
+
+TEST(QmxhostProgram, RequestTimeoutEndsADrippingReplyAndOutOfRangeLimitsAreRefused) {
+  TempRoot root;
+  RecordingPeer peer;
+  PeerReply drip = PeerReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'));
+  drip.interval = std::chrono::milliseconds(250);  // alone 10 s, never a second without a byte
+  peer.enqueue(drip);
+  const auto start = std::chrono::steady_clock::now();
+  const CommandResult r = runScript(root, "HTTPCall \"\" \"" + peer.base() + "p.asp?a=1\"\nErrorNumber\nErrorDesc\n",
+                                    {"--stall-timeout", "1", "--request-timeout", "2"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(took >= std::chrono::seconds(2) && took < std::chrono::seconds(5));
+  EXPECT_NE(r.out.find("\n= -28\n= \"Operation timed out"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(" + peer.base() + "p.asp)\"\n"), std::string::npos) << r.out;
+  EXPECT_EQ(runScript(root, "", {"--request-timeout", "0"}).exitCode, 2);
 }
 
 TEST(QmxhostProgram, RegistryCommandPrintsTheTreeAndWarnsPerBadLine) {

@@ -232,7 +232,12 @@ bool RecordingPeer::handleReadable(Connection& c) {
 
 void RecordingPeer::sendReply(Connection& c, const PeerReply& reply) {
   if (reply.kind == PeerReply::Kind::Raw) {
-    c.done = !sendAll(c.fd, reply.body);
+    const std::size_t head = reply.interval.count() ? reply.body.find("\r\n\r\n") + 4 : reply.body.size();
+    c.done = !sendAll(c.fd, std::string_view(reply.body).substr(0, head));
+    pollfd wake{wakePipe_[0], POLLIN, 0};
+    for (std::size_t i = head; !c.done && i < reply.body.size(); ++i)
+      c.done = ::poll(&wake, 1, static_cast<int>(reply.interval.count())) != 0 ||
+               !sendAll(c.fd, reply.body.substr(i, 1));
     return;
   }
   std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\n";

@@ -4,6 +4,7 @@
 // Content-Length only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -32,7 +33,8 @@ struct RecordedRequest {
 struct PeerReply {
   enum class Kind {
     Answer,   // status line, headers, body (Content-Length added unless given)
-    Raw,      // the bytes in `body` sent exactly as they are
+    Raw,      // the bytes in `body` sent exactly as they are; with `interval`, the head at
+              // once, then a body byte per interval
     Stall,    // read the request, then send nothing until the client gives up
     Close,    // read the request, then close the connection without a byte
   };
@@ -41,6 +43,7 @@ struct PeerReply {
   std::string reason = "OK";
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  std::chrono::milliseconds interval{0};  // until the client leaves or the peer ends
 
   // Without Content-Type when contentType is empty.
   static PeerReply xml(std::string body, std::string contentType = "text/xml");

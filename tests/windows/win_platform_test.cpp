@@ -181,10 +181,11 @@ TEST(WinPasswordHash, Pbkdf2MatchesThePublishedVectorAndTheRecordNamesItsScheme)
   EXPECT_FALSE(p.passwordMatchesHash(yescrypt, yescrypt));
 }
 
-// A one-connection HTTP peer on loopback: records the request, sends a reply.
+// A one-connection HTTP peer on loopback: records the request, sends a reply
+// (with dripMs, the head at once and then a body byte every dripMs until the client leaves).
 class LoopbackPeer {
  public:
-  explicit LoopbackPeer(std::string reply) : reply_(std::move(reply)) {
+  explicit LoopbackPeer(std::string reply, int dripMs = 0) : reply_(std::move(reply)), dripMs_(dripMs) {
     WSADATA data;
     ::WSAStartup(MAKEWORD(2, 2), &data);
     listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -225,12 +226,15 @@ class LoopbackPeer {
       const std::size_t body = cl == std::string::npos ? 0 : std::stoul(request_.substr(cl + 16));
       if (request_.size() >= end + 4 + body) break;
     }
-    ::send(s, reply_.data(), static_cast<int>(reply_.size()), 0);
+    const std::size_t head = dripMs_ ? reply_.find("\r\n\r\n") + 4 : reply_.size();
+    ::send(s, reply_.data(), static_cast<int>(head), 0);
+    for (std::size_t i = head; i < reply_.size() && ::send(s, &reply_[i], 1, 0) == 1; ++i) ::Sleep(dripMs_);
     ::shutdown(s, SD_SEND);
     ::closesocket(s);
   }
 
   std::string reply_;
+  int dripMs_;
   std::string request_;
   SOCKET listener_;
   unsigned short port_ = 0;
@@ -258,35 +262,46 @@ TEST(WinHttp, SendsTheAddressAsWrittenWithTheControlsHeadersAndReportsProgress) 
   EXPECT_EQ(sent.substr(sent.size() - 9), "<t>\xC3\xA9</t>");
 }
 
-TEST(WinHttp, RefusesAReplyOverTheCapAndNamesNoQueryInErrors) {
-  {
-    LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n" + std::string(100, 'x'));
-    WinPlatform p([](const std::string&) {});
-    auto session = p.openHttpSession();
-    session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(5), 50});
-    try {
-      session->send(HttpRequest{"GET", peer.base() + "data.asp?Pwd=secret", std::nullopt});
-      ADD_FAILURE() << "no error for a reply over the cap";
-    } catch (const AutomationError& e) {
-      EXPECT_LT(e.number(), 0);
-      EXPECT_NE(e.description().find("larger than 50 bytes"), std::string::npos) << e.description();
-      EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
-    }
+// The error a GET ends with; a test failure when there is none.
+AutomationError getError(HttpSession& session, const std::string& url) {
+  try {
+    session.send(HttpRequest{"GET", url, std::nullopt});
+  } catch (const AutomationError& e) {
+    return e;
   }
-  // Nobody listens on port 1: a transport error, negative, without the query.
+  ADD_FAILURE() << "no error from " << url;
+  return AutomationError(0, "");
+}
+
+TEST(WinHttp, LimitsAndTransportErrorsFailNegativeAndNameTheAddressWithoutItsQuery) {
   WinPlatform p([](const std::string&) {});
   auto session = p.openHttpSession();
-  const std::string address = "http://127.0.0.1:1/Bus_ChkComp.asp";
-  try {
-    session->send(HttpRequest{"GET", address + "?Pwd=secret", std::nullopt});
-    ADD_FAILURE() << "no error for a refused connection";
-  } catch (const AutomationError& e) {
+  {
+    LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n" + std::string(100, 'x'));
+    session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(5), 50});
+    const AutomationError e = getError(*session, peer.base() + "data.asp?Pwd=secret");
     EXPECT_LT(e.number(), 0);
-    EXPECT_NE(e.description().find("(" + address + ")"), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find("larger than 50 bytes"), std::string::npos) << e.description();
     EXPECT_EQ(e.description().find("secret"), std::string::npos) << e.description();
   }
-  EXPECT_EQ(errorNumberOf([&] { session->send(HttpRequest{"GET", "file:///c:/windows/win.ini", std::nullopt}); }) < 0,
-            true);
+  {
+    // A reply dripping faster than the stall limit (alone 10 s) ends at the whole-request limit
+    // with a read's timeout, as a stall does: WinHTTP's 12002, or the socket's 10060 under Wine.
+    LoopbackPeer peer("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'), 250);
+    session->setLimits(HttpLimits{std::chrono::seconds(5), std::chrono::seconds(1), 1024, std::chrono::seconds(2)});
+    const auto start = std::chrono::steady_clock::now();
+    const AutomationError e = getError(*session, peer.base() + "d.asp?Pwd=secret");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(e.number() == -12002 || e.number() == -10060) << e.number();
+    EXPECT_NE(e.description().find(peer.base() + "d.asp)"), std::string::npos) << e.description();
+    EXPECT_TRUE(took >= std::chrono::seconds(2) && took < std::chrono::seconds(5));
+  }
+  // Nobody listens on port 1: a transport error, negative, without the query.
+  const std::string address = "http://127.0.0.1:1/Bus_ChkComp.asp";
+  const AutomationError refused = getError(*session, address + "?Pwd=secret");
+  EXPECT_LT(refused.number(), 0);
+  EXPECT_NE(refused.description().find("(" + address + ")"), std::string::npos) << refused.description();
+  EXPECT_LT(errorNumberOf([&] { session->send(HttpRequest{"GET", "file:///c:/windows/win.ini", std::nullopt}); }), 0);
 }
 
 }  // namespace
