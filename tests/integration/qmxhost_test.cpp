@@ -76,11 +76,11 @@ TEST(QmxhostProgram, RequestTimeoutEndsADrippingReplyAndOutOfRangeLimitsAreRefus
   TempRoot root;
   RecordingPeer peer;
   PeerReply drip = PeerReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'));
-  drip.interval = std::chrono::milliseconds(250);  // alone 10 s, never a second without a byte
+  drip.interval = std::chrono::milliseconds(250);  // alone 10 s; the stall limit could end it at 3 s at the earliest
   peer.enqueue(drip);
   const auto start = std::chrono::steady_clock::now();
   const CommandResult r = runScript(root, "HTTPCall \"\" \"" + peer.base() + "p.asp?a=1\"\nErrorNumber\nErrorDesc\n",
-                                    {"--stall-timeout", "1", "--request-timeout", "2"});
+                                    {"--stall-timeout", "3", "--request-timeout", "2"});
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(took >= std::chrono::seconds(2) && took < std::chrono::seconds(5));
   EXPECT_NE(r.out.find("\n= -28\n= \"Operation timed out"), std::string::npos) << r.out;
