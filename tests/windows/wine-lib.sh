@@ -26,6 +26,12 @@ fail() { failed=$((failed + 1)); echo "  FAIL $*"; }
 wine() { "$loader" "$@"; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
+# The control's keys under a Classes root: its class, ProgID, type library and
+# the type library's two interfaces.
+control_class_keys=('CLSID\{117224C4-21F9-4A8E-83B8-C5878C84C3E0}' 'QMXProdActiveX.XMLLoad'
+                    'TypeLib\{C84D86A1-C391-45D5-AE21-D07F6D2E2879}'
+                    'Interface\{6984521A-5664-4A3C-A7EB-E155A37A3D5D}' 'Interface\{223971BA-EA2F-4BC2-B350-95FC0A56DCA0}')
+
 # Counts a script's ok/FAIL lines; a script without its end marker failed.
 run_script() {
   local name=$1; shift
