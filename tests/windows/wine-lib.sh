@@ -25,6 +25,20 @@ pass() { passed=$((passed + 1)); echo "  ok $*"; }
 fail() { failed=$((failed + 1)); echo "  FAIL $*"; }
 wine() { "$loader" "$@"; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# What a command prints once two runs in a row agree: on a loaded machine a
+# reg.exe reading now and then lacks a whole key that is there, or comes while
+# the last Wine process still writes.
+settled() {
+  local last now _
+  last=$("$@")
+  for _ in 1 2 3 4 5; do
+    now=$("$@")
+    [ "$now" = "$last" ] && break
+    last=$now
+    sleep 1
+  done
+  printf '%s\n' "$now"
+}
 
 # The control's keys under a Classes root: its class, ProgID, type library and
 # the type library's two interfaces.
