@@ -35,13 +35,12 @@ void saveLocal(Platform& platform, const std::string& dataPath, const std::strin
     throw AutomationError(e.number(), standardErrorText(e.number()) + ": " + target);
   }
   // A file directly in SavedFiles is a transaction to upload. Its text is
-  // replaced and then the name's identity record dropped, both under the identity
-  // lock, so a BackOnline posting the earlier text of the name sees that its
-  // record is gone and leaves the new text for its next run (under a new
-  // identity). A crash between the two leaves a record made for other bytes,
-  // which is never used; dropping the record first could instead leave an
-  // earlier text, perhaps already stored, without its identity, to be stored
-  // again under a new one.
+  // replaced, then the name's identity record dropped, both under the identity
+  // lock: a BackOnline posting the earlier text then finds the record gone and
+  // leaves the new text for its next run, under a new identity. A crash between
+  // the two leaves a record made for the earlier bytes, never used for other
+  // ones; dropping the record first could leave an earlier text, perhaps stored
+  // already, without its identity, to be stored twice.
   std::unique_ptr<FileLock> identityLock;
   const bool transaction = name.find_first_of("\\/") == std::string::npos;
   if (transaction) identityLock = lockTransactionIdentities(platform, savedFiles);
