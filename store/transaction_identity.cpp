@@ -88,7 +88,7 @@ void forgetStrayIdentities(Platform& platform, const std::string& savedFiles) {
       if (!platform.fileExists(joinPath(savedFiles, name))) forgetTransactionIdentity(platform, savedFiles, name, false);
     }
   } catch (const AutomationError&) {
-    // No records yet, or one that stays: it names no current text, so it is never used.
+    // No records yet, or one that could not go: the next run tries again.
   }
 }
 

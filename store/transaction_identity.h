@@ -39,9 +39,8 @@ bool isRecordedIdentity(Platform& platform, const std::string& savedFiles, const
                         const std::string& identity, const std::string& digest);
 
 // Forgets the identity record of SavedFiles\name. When `mustGo`, a record that
-// exists but cannot be deleted throws the platform's error; otherwise it stays, as
-// a record naming a text that is gone, which is never used and is cleared by
-// forgetStrayIdentities.
+// exists but cannot be deleted throws the platform's error; otherwise it stays,
+// naming bytes that are gone, until forgetStrayIdentities clears it.
 void forgetTransactionIdentity(Platform& platform, const std::string& savedFiles, const std::string& name,
                                bool mustGo);
 
