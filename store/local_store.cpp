@@ -34,14 +34,20 @@ void saveLocal(Platform& platform, const std::string& dataPath, const std::strin
     // Converted before the file is touched, so a previous file of the name survives.
     throw AutomationError(e.number(), standardErrorText(e.number()) + ": " + target);
   }
-  // A file directly in SavedFiles is a transaction to upload: it gets a new
-  // identity before its text is written, so that a crash in between can at worst
-  // make the service see an earlier transaction of that name twice, never take
-  // this one for an earlier one it already has.
-  if (name.find_first_of("\\/") == std::string::npos) {
-    recordTransactionIdentity(platform, savedFiles, name, newTransactionIdentity());
-  }
+  // A file directly in SavedFiles is a transaction to upload. Its text is
+  // replaced, then the name's identity record dropped, both under the identity
+  // lock: a BackOnline posting the earlier text then finds the record gone and
+  // leaves the new text for its next run, under a new identity. A crash between
+  // the two leaves a record made for the earlier bytes, never used for other
+  // ones; dropping the record first could leave an earlier text, perhaps stored
+  // already, without its identity, to be stored twice.
+  std::unique_ptr<FileLock> identityLock;
+  const bool transaction = name.find_first_of("\\/") == std::string::npos;
+  if (transaction) identityLock = lockTransactionIdentities(platform, savedFiles);
   platform.replaceFile(target, bytes, FileAccess::Everyone);
+  // One that cannot go fails the call: the same bytes saved again would
+  // otherwise go up under the earlier text's key and be taken for it.
+  if (transaction) forgetTransactionIdentity(platform, savedFiles, name, true);
 }
 
 std::string readSavedStyleSheet(Platform& platform, const std::string& dataPath, const std::string& name) {
@@ -60,15 +66,17 @@ std::string readSavedStyleSheet(Platform& platform, const std::string& dataPath,
   return xmlText(doc);
 }
 
-void loadSavedTransaction(Platform& platform, const std::string& path, pugi::xml_document& doc) {
+std::string loadSavedTransaction(Platform& platform, const std::string& path, pugi::xml_document& doc) {
   doc.reset();
   std::optional<std::string> bytes;
   try {
     bytes = platform.readFile(path);
   } catch (const AutomationError&) {
-    return;
+    return {};
   }
-  if (bytes) parseXml(doc, xmlFileText(platform, *bytes));
+  if (!bytes) return {};
+  parseXml(doc, xmlFileText(platform, *bytes));
+  return std::move(*bytes);
 }
 
 void deleteLocalData(Platform& platform, const std::string& dataPath) {

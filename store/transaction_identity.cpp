@@ -23,9 +23,7 @@ bool isIdentity(std::string_view text) {
   return true;
 }
 
-}  // namespace
-
-std::string newTransactionIdentity() {
+std::string newIdentity() {
   try {
     std::random_device source;
     std::string identity;
@@ -36,31 +34,61 @@ std::string newTransactionIdentity() {
   }
 }
 
-void recordTransactionIdentity(Platform& platform, const std::string& savedFiles, const std::string& name,
-                               const std::string& identity) {
-  const std::string folder = joinPath(savedFiles, kIdentityFolder);
-  if (!platform.folderExists(folder)) createFolderLevel(platform, folder);
-  platform.replaceFile(identityPath(savedFiles, name), identity, FileAccess::Everyone);
+// The record's text; nullopt when there is none or it cannot be read.
+std::optional<std::string> readRecord(Platform& platform, const std::string& savedFiles, const std::string& name) {
+  try {
+    return platform.readFile(identityPath(savedFiles, name));
+  } catch (const AutomationError&) {
+    return std::nullopt;
+  }
 }
 
-std::string transactionIdentity(Platform& platform, const std::string& savedFiles, const std::string& name) {
-  std::optional<std::string> recorded;
-  try {
-    recorded = platform.readFile(identityPath(savedFiles, name));
-  } catch (const AutomationError&) {
-    // An unreadable record is replaced below, as a missing one is.
+}  // namespace
+
+std::unique_ptr<FileLock> lockTransactionIdentities(Platform& platform, const std::string& savedFiles) {
+  const std::string folder = joinPath(savedFiles, kIdentityFolder);
+  if (!platform.folderExists(folder)) createFolderLevel(platform, folder);
+  return platform.lockFolder(folder);
+}
+
+std::string transactionIdentity(Platform& platform, const std::string& savedFiles, const std::string& name,
+                                const std::string& digest) {
+  const std::optional<std::string> recorded = readRecord(platform, savedFiles, name);
+  std::string identity;
+  if (recorded && recorded->size() == 32 + 1 + digest.size() && (*recorded)[32] == ' ' &&
+      recorded->compare(33, std::string::npos, digest) == 0) {
+    identity = recorded->substr(0, 32);
   }
-  if (recorded && isIdentity(*recorded)) return *recorded;
-  const std::string identity = newTransactionIdentity();
-  recordTransactionIdentity(platform, savedFiles, name, identity);
+  if (recorded && isIdentity(*recorded)) identity = *recorded;
+  if (!isIdentity(identity)) identity = newIdentity();
+  // Written before the post, so that a post repeated after a crash carries the
+  // same key; a crash before this write has posted nothing under the new one.
+  const std::string record = identity + " " + digest;
+  if (recorded != record) platform.replaceFile(identityPath(savedFiles, name), record, FileAccess::Everyone);
   return identity;
 }
 
-void forgetTransactionIdentity(Platform& platform, const std::string& savedFiles, const std::string& name) {
+bool isRecordedIdentity(Platform& platform, const std::string& savedFiles, const std::string& name,
+                        const std::string& identity, const std::string& digest) {
+  return readRecord(platform, savedFiles, name) == identity + " " + digest;
+}
+
+void forgetTransactionIdentity(Platform& platform, const std::string& savedFiles, const std::string& name,
+                               bool mustGo) {
   try {
     platform.deleteFile(identityPath(savedFiles, name));
+  } catch (const AutomationError& e) {
+    if (mustGo && e.number() != kFileNotFound) throw;
+  }
+}
+
+void forgetStrayIdentities(Platform& platform, const std::string& savedFiles) {
+  try {
+    for (const std::string& name : platform.listFiles(joinPath(savedFiles, kIdentityFolder))) {
+      if (!platform.fileExists(joinPath(savedFiles, name))) forgetTransactionIdentity(platform, savedFiles, name, false);
+    }
   } catch (const AutomationError&) {
-    // Missing already, or it stays as a stray record: harmless either way.
+    // No records yet, or one that could not go: the next run tries again.
   }
 }
 

@@ -1,8 +1,10 @@
 #include "sync/back_online.h"
 
+#include <optional>
 #include <vector>
 
 #include "base/automation_error.h"
+#include "base/sha256.h"
 #include "base/xml_text.h"
 #include "net/reply_envelope.h"
 #include "net/server_pages.h"
@@ -25,37 +27,55 @@ void uploadSavedTransactions(ServiceConnection& connection, Platform& platform, 
   // the user is told and the call ends quietly, leaving the rest for next time.
   bool trapArmed = false;
   std::uint64_t done = 0;
+  // Names the file that stops the run while the host still hears of it.
+  const auto naming = [&](const AutomationError& e, const std::string& path) {
+    return trapArmed ? e : AutomationError(e.number(), e.description() + " (saved transaction " + path + ")");
+  };
   try {
+    if (!names.empty()) {
+      const std::unique_ptr<FileLock> identityLock = lockTransactionIdentities(platform, savedFiles);
+      forgetStrayIdentities(platform, savedFiles);
+    }
     for (const std::string& name : names) {
       const std::string path = joinPath(savedFiles, name);
-      loadSavedTransaction(platform, path, doc);
-      const pugi::xml_node data = doc.select_node("xml/rs:data").node();
-      if (!data) {
-        throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the saved transaction " +
-                                                 path +
-                                                 (doc.document_element() ? " has no xml/rs:data element"
-                                                                         : " could not be read as XML"));
+      // The text and its identity are taken together under the identity lock,
+      // which a SaveLocal of the name holds while it replaces the text and drops
+      // the record; the post itself goes out without it.
+      std::string bytes, digest, identity, address, body;
+      {
+        const std::unique_ptr<FileLock> identityLock = lockTransactionIdentities(platform, savedFiles);
+        bytes = loadSavedTransaction(platform, path, doc);
+        const pugi::xml_node data = doc.select_node("xml/rs:data").node();
+        if (!data) {
+          throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the saved transaction " +
+                                                   path +
+                                                   (doc.document_element() ? " has no xml/rs:data element"
+                                                                           : " could not be read as XML"));
+        }
+        const pugi::xml_attribute screen = data.attribute("Screen");
+        if (!screen) {
+          throw AutomationError(kInvalidUseOfNull, standardErrorText(kInvalidUseOfNull) +
+                                                       ": the saved transaction " + path +
+                                                       " has no Screen attribute on xml/rs:data");
+        }
+        address = uploadAddress(target.serverBase, screen.value(), target.companyId);
+        body = xmlText(doc);
+        // The body goes as UTF-8, whatever the file's declaration said.
+        replaceDeclaredEncoding(body, "UTF-8");
+        try {
+          // Recorded before the first post of these bytes and kept until they are
+          // confirmed, so that a post repeated after a crash is known to the service.
+          digest = sha256Hex(bytes);
+          identity = transactionIdentity(platform, savedFiles, name, digest);
+        } catch (const AutomationError& e) {
+          throw naming(e, path);
+        }
       }
-      const pugi::xml_attribute screen = data.attribute("Screen");
-      if (!screen) {
-        throw AutomationError(kInvalidUseOfNull, standardErrorText(kInvalidUseOfNull) +
-                                                     ": the saved transaction " + path +
-                                                     " has no Screen attribute on xml/rs:data");
-      }
-      const std::string address = uploadAddress(target.serverBase, screen.value(), target.companyId);
-      std::string body = xmlText(doc);
-      // The body goes as UTF-8, whatever the file's declaration said.
-      replaceDeclaredEncoding(body, "UTF-8");
       HttpReply reply;
       try {
-        // Fixed before the first post of this file and kept until it is confirmed,
-        // so that a post repeated after a crash is known to the service.
-        const std::string identity = transactionIdentity(platform, savedFiles, name);
         reply = connection.send(HttpRequest{"POST", address, std::move(body), {{"Idempotency-Key", identity}}});
       } catch (const AutomationError& e) {
-        if (trapArmed) throw;
-        // The host hears of it: name the file that stops the run.
-        throw AutomationError(e.number(), e.description() + " (saved transaction " + path + ")");
+        throw naming(e, path);
       }
       trapArmed = true;
 
@@ -63,9 +83,25 @@ void uploadSavedTransactions(ServiceConnection& connection, Platform& platform, 
         platform.messageBox("Error Updating Offline Files - 0");
         return;
       }
-      // Only a confirmed post lets the file go; a failed deletion posts it again next time.
-      platform.deleteFile(path);
-      forgetTransactionIdentity(platform, savedFiles, name);
+      {
+        // Only the bytes posted, still under the identity posted, may go; a text
+        // saved over them meanwhile is a new transaction, left for the next run.
+        // The file goes before its record: a crash in between leaves a record
+        // naming no text, never a confirmed text without its identity, which
+        // would go up again under a new one.
+        const std::unique_ptr<FileLock> identityLock = lockTransactionIdentities(platform, savedFiles);
+        std::optional<std::string> now;
+        try {
+          now = platform.readFile(path);
+        } catch (const AutomationError&) {
+          // Unreadable: it stays, and goes again under the same identity.
+        }
+        if (now == bytes && isRecordedIdentity(platform, savedFiles, name, identity, digest)) {
+          // A failed deletion posts it again next time, under the same identity.
+          platform.deleteFile(path);
+          forgetTransactionIdentity(platform, savedFiles, name, false);
+        }
+      }
       connection.reportProgress(++done, names.size());
     }
   } catch (const AutomationError& e) {

@@ -16,7 +16,8 @@ struct UploadTarget {
 };
 
 // Posts every file in SavedFiles (made when missing) in listing order and deletes
-// it once the reply says "Success". Until the first request has gone out, a
+// it once the reply says "Success", unless it no longer holds the text posted
+// (saved again meanwhile: it goes next time). Until the first request has gone out, a
 // failure is thrown (91/94 for a file that is not a transaction, the platform's
 // errors); after it, the user is shown "Error Updating Offline Files - N" and the
 // rest waits for the next call. A file is never deleted before its confirmation.

@@ -2,7 +2,10 @@
 // once the server confirms it, and what the user or the host hears on failure.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "base/automation_error.h"
+#include "store/local_store.h"
 #include "support/fake_platform.h"
 #include "support/sync_world.h"
 
@@ -151,6 +154,56 @@ TEST(BackOnline, EachTransactionCarriesOneIdentityUntilItIsConfirmed) {
   EXPECT_EQ(fake.messageBoxes, std::vector<std::string>{"Error Updating Offline Files - -52"});
   // Confirmed transactions leave nothing behind, their identities included.
   for (const std::string& f : fake.allFiles()) EXPECT_EQ(f.find("SavedFiles"), std::string::npos) << f;
+
+  // A crash between a confirmed file's deletion and its record's leaves the record:
+  // a later text of the name, not saved through SaveLocal, still goes under a new key.
+  std::optional<std::string> record;
+  fake.setHttpHandler([&](const HttpRequest&) {
+    record = fake.file("C:\\D\\SavedFiles\\.ids\\d.xml");
+    return HttpReply{200, "text/xml", kSuccess};
+  });
+  fake.putFile("C:\\D\\SavedFiles\\d.xml", text);
+  control.BackOnline();
+  EXPECT_EQ(record,  // the identity and the SHA-256 of the file's bytes
+            fake.httpRequests[4].headers.at(0).second + " 741d1705cb4ac51aa6d39fc17d0b1d2b844ed85345a7b49e6cdd803958912f13");
+  fake.putFile("C:\\D\\SavedFiles\\.ids\\d.xml", record.value_or(""));
+  fake.putFile("C:\\D\\SavedFiles\\d.xml", transaction("S", "later"));
+  control.BackOnline();
+  ASSERT_EQ(fake.httpRequests.size(), 6u);
+  EXPECT_NE(fake.httpRequests[5].headers.at(0).second, fake.httpRequests[4].headers.at(0).second);
+  // One left with no file goes at the next run; one of the earlier form is trusted.
+  fake.putFile("C:\\D\\SavedFiles\\.ids\\d.xml", record.value_or(""));
+  fake.putFile("C:\\D\\SavedFiles\\.ids\\e.xml", keys[0]);
+  fake.putFile("C:\\D\\SavedFiles\\e.xml", text);
+  control.BackOnline();
+  EXPECT_EQ(fake.httpRequests.back().headers.at(0).second, keys[0]);
+  for (const std::string& f : fake.allFiles()) EXPECT_EQ(f.find("SavedFiles"), std::string::npos) << f;
+}
+
+TEST(BackOnline, TextSavedOverAFileWhileItIsPostedStaysForTheNextRun) {
+  test::FakePlatform fake;
+  fake.addFolder("C:\\D");
+  XMLLoad control(fake);
+  control.put_DataPath("C:\\D");
+  control.SaveLocal(transaction("S", "a1"), "a.xml");
+  fake.putFile("C:\\D\\SavedFiles\\b.xml", transaction("S", "b1"));
+  // The service stores one body per key. During the first post SaveLocal saves the same
+  // text again (a second transaction); during the second, another program writes over b.
+  std::set<std::string> keys;
+  std::multiset<std::string> bodies;
+  fake.setHttpHandler([&](const HttpRequest& r) {
+    if (keys.insert(r.headers.at(0).second).second) bodies.insert(*r.body);
+    if (keys.size() == 1) saveLocal(fake, "C:\\D", transaction("S", "a1"), "a.xml");
+    if (keys.size() == 2) fake.putFile("C:\\D\\SavedFiles\\b.xml", transaction("S", "b2"));
+    return HttpReply{200, "text/xml", kSuccess};
+  });
+  control.BackOnline();
+  EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\a.xml"), transaction("S", "a1"));
+  EXPECT_EQ(fake.file("C:\\D\\SavedFiles\\b.xml"), transaction("S", "b2"));
+  control.BackOnline();
+  EXPECT_EQ(bodies, (std::multiset<std::string>{transaction("S", "a1"), transaction("S", "a1"),
+                                                transaction("S", "b1"), transaction("S", "b2")}));
+  EXPECT_EQ(fake.httpRequests.size(), 4u);
 }
 
 }  // namespace

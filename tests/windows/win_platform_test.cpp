@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/automation_error.h"
+#include "base/sha256.h"
 #include "password/pbkdf2.h"
 #include "platform/win/win_platform.h"
 #include "support/fake_platform.h"
@@ -148,7 +149,8 @@ TEST(WinCharsets, DecodesThroughTheSystemCodePages) {
   EXPECT_EQ(p.decodeCharset("abc", "cp"), std::nullopt);
 }
 
-TEST(WinPasswordHash, Pbkdf2MatchesThePublishedVectorAndTheRecordNamesItsScheme) {
+TEST(WinPasswordHash, Sha256AndPbkdf2MatchThePublishedVectorsAndTheRecordNamesItsScheme) {
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   // PBKDF2-HMAC-SHA256("password", "salt", 1 and 2 rounds, 32 bytes).
   auto hex = [](const std::string& s) {
     std::string out;
