@@ -172,6 +172,11 @@ std::optional<std::string> readWholeFile(FileSystem& fs, const std::string& path
 
 void createOneFolder(FileSystem& fs, const std::string& path) {
   if (const FsError e = fs.createFolder(path)) throwFileError(e, path, false);
+  // Files are flushed into the new folder, but without this the folder's own
+  // entry may not survive a crash, and everything reported written in it with it.
+  std::string own = path;
+  while (own.size() > 1 && isSeparator(own.back())) own.pop_back();
+  if (const FsError e = fs.flushFolder(folderOrWorking(folderPart(own)))) throwFileError(e, path, false);
 }
 
 std::unique_ptr<FileLock> lockExistingFolder(FileSystem& fs, const std::string& folder) {

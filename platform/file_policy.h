@@ -50,7 +50,8 @@ void deleteWithoutForcing(FileSystem& fs, const std::string& path);
 // reading; else the read's error.
 std::optional<std::string> readWholeFile(FileSystem& fs, const std::string& path);
 
-// Creates one folder level. Throws 58 when it exists, 76 when the parent is missing.
+// Creates one folder level and flushes its parent. Throws 58 when it exists, 76
+// when the parent is missing.
 void createOneFolder(FileSystem& fs, const std::string& path);
 
 // An exclusive lock tied to the folder. Throws 76 when the folder is missing.

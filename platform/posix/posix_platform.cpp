@@ -27,11 +27,10 @@ FileSystem& PosixPlatform::fileSystem() { return *files_; }
 
 std::string PosixPlatform::registryFilePath() const { return drives_.machineRoot() + "/registry.reg"; }
 
-std::optional<std::uint32_t> PosixPlatform::queryConnectedState() {
-  const std::string host = drives_.machineRoot() + "/internet-state";
+std::optional<std::uint32_t> readConnectedStateFile(FileSystem& fs, const std::string& path) {
   std::optional<std::string> text;
   try {
-    text = readWholeFile(*files_, host);
+    text = readWholeFile(fs, path);
   } catch (const AutomationError&) {
     return std::nullopt;  // unreadable: the query failed
   }
@@ -45,17 +44,24 @@ std::optional<std::uint32_t> PosixPlatform::queryConnectedState() {
   return value;
 }
 
-bool PosixPlatform::setConnectedState(std::uint32_t state, std::uint32_t /*flags*/) {
-  const std::string host = drives_.machineRoot() + "/internet-state";
-  // A fresh machine has no root folder yet; the state must still stick.
-  ::mkdir(drives_.machineRoot().c_str(), 0755);
+bool writeConnectedStateFile(FileSystem& fs, const std::string& path, std::uint32_t state) {
   try {
     const std::string text = std::to_string(state) + "\n";
-    replaceWhole(*files_, host, [&](const ContentSink& sink) { sink(text); }, FileAccess::Everyone);
+    replaceWhole(fs, path, [&](const Platform::ContentSink& sink) { sink(text); }, FileAccess::Everyone);
     return true;
   } catch (const AutomationError&) {
     return false;
   }
+}
+
+std::optional<std::uint32_t> PosixPlatform::queryConnectedState() {
+  return readConnectedStateFile(*files_, drives_.machineRoot() + "/internet-state");
+}
+
+bool PosixPlatform::setConnectedState(std::uint32_t state, std::uint32_t /*flags*/) {
+  // A fresh machine has no root folder yet; the state must still stick.
+  ::mkdir(drives_.machineRoot().c_str(), 0755);
+  return writeConnectedStateFile(*files_, drives_.machineRoot() + "/internet-state", state);
 }
 
 void PosixPlatform::messageBox(const std::string& text) {

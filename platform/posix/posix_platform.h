@@ -14,6 +14,12 @@ namespace posix {
 class PosixFileSystem;
 }
 
+// The connected state kept as text in a file ("16\n"). Read: the connected state
+// when there is no file, nullopt when it cannot be read or holds no number.
+// Write: replaces the file whole; false when it could not.
+std::optional<std::uint32_t> readConnectedStateFile(FileSystem& fs, const std::string& path);
+bool writeConnectedStateFile(FileSystem& fs, const std::string& path, std::uint32_t state);
+
 class PosixPlatform : public FilePlatform {
  public:
   using MessageHandler = std::function<void(const std::string& text)>;
