@@ -19,9 +19,13 @@
 
 #include "platform/win/win_platform.h"
 #else
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "platform/posix/posix_platform.h"
 #include "support/temp_root.h"
@@ -34,18 +38,19 @@ using test::errorNumberOf;
 using Names = std::vector<std::string>;
 
 // Each backend offers the platform, the folder the cases work in, and ways
-// around the seam: mark a file read-only, put a file down directly, and name a
-// writer that is alive and one that has ended.
+// around the seam: mark a file read-only, put a file down directly, set its
+// change an hour back, and hold one as a writer in another process does (a
+// backdated file, claimed until the token goes).
 class FakeBackend {
  public:
-  Platform& platform() { return fake_; }
+  FilePlatform& platform() { return fake_; }
   std::string root() const { return "C:"; }
   void markReadOnly(const std::string& path) { fake_.setReadOnly(path); }
   void putFileDirectly(const std::string& path, std::string_view bytes) { fake_.putFile(path, bytes); }
-  std::uint64_t liveWriter() const { return fake_.writerId; }
-  std::uint64_t endedWriter() {
-    fake_.endedWriters.insert(99);
-    return 99;
+  void backdate(const std::string& path) { fake_.backdate(path, 3600); }
+  std::shared_ptr<void> holdAsWriter(const std::string& path) {
+    putFileDirectly(path, "half"), backdate(path);
+    return fake_.claimFile(path);
   }
 
  private:
@@ -69,7 +74,7 @@ class WinBackend {
       std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(root_, ec);
   }
-  Platform& platform() { return win_; }
+  FilePlatform& platform() { return win_; }
   std::string root() const { return root_; }
   void markReadOnly(const std::string& path) {
     ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY)) << path;
@@ -79,10 +84,26 @@ class WinBackend {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
   }
-  std::uint64_t liveWriter() const { return ::GetCurrentProcessId(); }
-  std::uint64_t endedWriter() const { return 0xFFFFFFF0u; }  // no process has that id
+  // Another process's claim is an open handle; an unshared one here.
+  std::shared_ptr<void> holdAsWriter(const std::string& path) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_TRUE(setBack(file)) << path;
+    return std::shared_ptr<void>(file, [](HANDLE h) { ::CloseHandle(h); });
+  }
+  void backdate(const std::string& path) {
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(setBack(file) && ::CloseHandle(file)) << path;
+  }
 
  private:
+  static bool setBack(HANDLE file) {
+    FILETIME t;
+    ::GetSystemTimeAsFileTime(&t);
+    ULARGE_INTEGER u{{t.dwLowDateTime, t.dwHighDateTime}};
+    u.QuadPart -= 36'000'000'000ull;
+    t = {u.LowPart, u.HighPart};
+    return ::SetFileTime(file, nullptr, nullptr, &t);
+  }
   std::string root_;
   WinPlatform win_{[](const std::string&) {}};
 };
@@ -91,7 +112,7 @@ using Backends = ::testing::Types<FakeBackend, WinBackend>;
 class PosixBackend {
  public:
   PosixBackend() { root_.makeFolder("drive_c"); }
-  Platform& platform() { return posix_; }
+  FilePlatform& platform() { return posix_; }
   std::string root() const { return "C:"; }
   void markReadOnly(const std::string& path) {
     ASSERT_EQ(::chmod(hostPath(path).c_str(), 0444), 0) << path;
@@ -101,13 +122,28 @@ class PosixBackend {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
   }
-  std::uint64_t liveWriter() const { return static_cast<std::uint64_t>(::getpid()); }
-  // A child that has exited and been reaped: its pid names no process.
-  std::uint64_t endedWriter() const {
+  void backdate(const std::string& path) {
+    const timespec hourAgo{::time(nullptr) - 3600, 0}, both[2] = {hourAgo, hourAgo};
+    EXPECT_EQ(::utimensat(AT_FDCWD, hostPath(path).c_str(), both, 0), 0) << path;
+  }
+  // A child process holding an exclusive OFD lock on the file until killed.
+  std::shared_ptr<void> holdAsWriter(const std::string& path) {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return static_cast<std::uint64_t>(child);
+    if (child == 0) {
+      const int fd = ::open(hostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+      struct flock whole {};
+      whole.l_type = F_WRLCK;
+      if (::fcntl(fd, F_OFD_SETLK, &whole) == 0 && ::write(ready[1], "x", 1) == 1) ::pause();
+      ::_exit(1);
+    }
+    char locked = 0;
+    ::close(ready[1]);
+    EXPECT_EQ(::read(ready[0], &locked, 1), 1) << path;
+    ::close(ready[0]);
+    backdate(path);
+    return std::shared_ptr<void>(nullptr, [child](void*) { ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0); });
   }
 
  private:
@@ -123,7 +159,7 @@ template <typename Backend>
 class PlatformContract : public ::testing::Test {
  protected:
   PlatformContract() { platform().createFolder(kFolder); }
-  Platform& platform() { return backend_.platform(); }
+  FilePlatform& platform() { return backend_.platform(); }
   std::string at(const std::string& name) const { return kFolder + "\\" + name; }
   // The description must name the path, so the host can tell what failed.
   void expectError(std::int32_t number, const std::string& path, const std::function<void()>& call) {
@@ -239,13 +275,8 @@ TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) 
   }
   p.createFolder(this->at("Bfolder"));
   p.replaceFile(this->at("Bfolder\\inner.xml"), "i", FileAccess::Everyone);
-  // A live writer's temporary (this process is alive) is hidden, never removed;
-  // names that only resemble one are files like any other.
-  const std::string live = ".b.xml.tmp" + std::to_string(this->backend_.liveWriter()) + "_7";
-  this->backend_.putFileDirectly(this->at(live), "half");
-  // An ended writer's goes at the listing; the folder lock leaves nothing listed.
-  const std::string dead = ".b.xml.tmp" + std::to_string(this->backend_.endedWriter()) + "_1";
-  this->backend_.putFileDirectly(this->at(dead), "torn");
+  // Names that only resemble a temporary's are files like any other; the
+  // folder lock leaves nothing listed.
   { auto lock = p.lockFolder(this->kFolder); }
   for (const char* lookalike : {".tmp1_2", "e.tmp1_2", ".e.tmp1", ".e.TMP1_2", ".e.tmp1_2x"}) {
     this->backend_.putFileDirectly(this->at(lookalike), "l");
@@ -255,23 +286,52 @@ TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) 
   EXPECT_EQ(p.listFiles(this->kFolder),
             (Names{".e.tmp1", ".e.TMP1_2", ".e.tmp1_2x", ".tmp1_2", "a.xml", "az.xml", "a_1.xml",
                    "b.xml", "C.xml", "D.xml", "e.tmp1_2"}));
-  EXPECT_EQ(p.readFile(this->at(live)), "half");
-  EXPECT_FALSE(p.fileExists(this->at(dead)));
   EXPECT_EQ(p.listFiles(this->at("Bfolder")), Names{"inner.xml"});
-
-  // A write clears the ended writer's temporaries of its own folder only, and a
-  // folder carrying such a name is nobody's leftover.
-  this->backend_.putFileDirectly(this->at(dead), "torn");
-  this->backend_.putFileDirectly(this->at("Bfolder\\" + dead), "torn");
-  p.replaceFile(this->at("b.xml"), "b2", FileAccess::Everyone);
-  EXPECT_FALSE(p.fileExists(this->at(dead)));
-  EXPECT_EQ(p.readFile(this->at(live)), "half");
-  EXPECT_EQ(p.readFile(this->at("Bfolder\\" + dead)), "torn");
-  p.createFolder(this->at(dead));
-  p.replaceFile(this->at("b.xml"), "b3", FileAccess::Everyone);
-  EXPECT_TRUE(p.folderExists(this->at(dead)));
-
   this->expectError(kPathNotFound, this->at("none"), [&] { p.listFiles(this->at("none")); });
+}
+
+// A temporary goes when no writer claims it, whatever process number its name
+// carries: pid namespaces (containers) reuse numbers.
+TYPED_TEST(PlatformContract, TemporaryGoesOnlyWhenNoWriterClaimsIt) {
+  FilePlatform& p = this->platform();
+  p.replaceFile(this->at("b.xml"), "b", FileAccess::Everyone);
+  // Claimed by a live writer, numbered as no process here can be: it stays.
+  const std::string held = this->at(".b.xml.tmp4194305_7"), left = this->at(".b.xml.tmp1_1");
+  auto writer = this->backend_.holdAsWriter(held);
+  // Claimed by nobody and long unchanged, though numbered as a live process: it goes.
+  this->backend_.putFileDirectly(left, "torn");
+  this->backend_.backdate(left);
+  // Just written and unclaimed (an earlier version's writer claims nothing): it stays.
+  this->backend_.putFileDirectly(this->at(".b.xml.tmp1_2"), "new");
+  EXPECT_EQ(p.listFiles(this->kFolder), Names{"b.xml"});
+  EXPECT_TRUE(p.fileExists(held) && p.fileExists(this->at(".b.xml.tmp1_2")));
+  EXPECT_FALSE(p.fileExists(left));
+
+  // Its writer killed, the next write clears it, in its own folder only; a
+  // folder carrying such a name is nobody's leftover.
+  writer.reset();
+  p.createFolder(this->at("sub"));
+  p.createFolder(this->at(".c.xml.tmp1_1"));
+  this->backend_.putFileDirectly(this->at("sub\\.b.xml.tmp1_1"), "torn");
+  this->backend_.backdate(this->at("sub\\.b.xml.tmp1_1"));
+  p.replaceFile(this->at("b.xml"), "b2", FileAccess::Everyone);
+  EXPECT_FALSE(p.fileExists(held));
+  EXPECT_TRUE(p.fileExists(this->at("sub\\.b.xml.tmp1_1")) && p.folderExists(this->at(".c.xml.tmp1_1")));
+
+  // This process's own write claims its temporary from creation to rename: a
+  // listing amid a long-stalled one leaves it.
+  p.replaceFileStreamed(
+      this->at("s.xml"),
+      [&](const Platform::ContentSink& sink) {
+        sink("first");
+        std::vector<FolderEntry> entries;
+        ASSERT_EQ(p.fileSystem().listFolder(this->kFolder, entries), 0);
+        for (const FolderEntry& e : entries)
+          if (e.name.rfind(".s.xml.tmp", 0) == 0) this->backend_.backdate(this->at(e.name));
+        p.listFiles(this->kFolder), sink(" rest");
+      },
+      FileAccess::Everyone);
+  EXPECT_EQ(p.readFile(this->at("s.xml")), "first rest");
 }
 
 TYPED_TEST(PlatformContract, StreamedWriteLandsWholeOrNotAtAll) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -53,9 +54,13 @@ class FakePlatform : public FilePlatform {
   void setReadOnly(std::string_view path, bool readOnly = true);
   std::vector<std::string> allFiles() const;  // sorted
   static std::string normalisePath(std::string_view path);
-  // The number this platform's temporaries carry, and the writers taken as ended.
+  // The number this platform's temporaries carry; the clock (seconds) that
+  // stamps files as they are written; a file's stamp set back; and a claim on
+  // a file as a writer in another process holds one, until the token goes.
   std::uint64_t writerId = 4242;
-  std::set<std::uint64_t> endedWriters;
+  std::int64_t clock = 0;
+  void backdate(std::string_view path, std::int64_t seconds);
+  std::shared_ptr<void> claimFile(std::string_view path);
 
   // ---- Connected state: nullopt makes the query fail; refuseSet makes a set fail.
   std::optional<std::uint32_t> connectedState = kInternetStateConnected;
@@ -94,6 +99,8 @@ class FakePlatform : public FilePlatform {
   struct StoredFile {
     std::string bytes;
     bool readOnly = false;
+    std::int64_t modified = 0;
+    std::weak_ptr<void> writer;  // claimed while it lives
   };
   bool folderExistsNormalised(const std::string& key) const;
 
