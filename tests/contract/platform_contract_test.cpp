@@ -37,10 +37,16 @@ namespace {
 using test::errorNumberOf;
 using Names = std::vector<std::string>;
 
+// A writer of the backend holding a new file.
+std::shared_ptr<void> holdOpen(FilePlatform& p, const std::string& path) {
+  std::unique_ptr<WritableFile> file;
+  EXPECT_EQ(p.fileSystem().createExclusive(path, FileAccess::Everyone, file), 0) << path;
+  return std::shared_ptr<WritableFile>(std::move(file));
+}
+
 // Each backend offers the platform, the folder the cases work in, and ways
 // around the seam: mark a file read-only, put a file down directly, set its
-// change an hour back, and hold one as a writer in another process does (a
-// backdated file, claimed until the token goes).
+// change an hour back, and hold a new file as a writer does until the token goes.
 class FakeBackend {
  public:
   FilePlatform& platform() { return fake_; }
@@ -48,10 +54,7 @@ class FakeBackend {
   void markReadOnly(const std::string& path) { fake_.setReadOnly(path); }
   void putFileDirectly(const std::string& path, std::string_view bytes) { fake_.putFile(path, bytes); }
   void backdate(const std::string& path) { fake_.backdate(path, 3600); }
-  std::shared_ptr<void> holdAsWriter(const std::string& path) {
-    putFileDirectly(path, "half"), backdate(path);
-    return fake_.claimFile(path);
-  }
+  std::shared_ptr<void> holdAsWriter(const std::string& path) { return holdOpen(fake_, path); }
 
  private:
   test::FakePlatform fake_;
@@ -84,26 +87,17 @@ class WinBackend {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
   }
-  // Another process's claim is an open handle; an unshared one here.
-  std::shared_ptr<void> holdAsWriter(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    EXPECT_TRUE(setBack(file)) << path;
-    return std::shared_ptr<void>(file, [](HANDLE h) { ::CloseHandle(h); });
-  }
   void backdate(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_TRUE(setBack(file) && ::CloseHandle(file)) << path;
-  }
-
- private:
-  static bool setBack(HANDLE file) {
     FILETIME t;
     ::GetSystemTimeAsFileTime(&t);
-    ULARGE_INTEGER u{{t.dwLowDateTime, t.dwHighDateTime}};
-    u.QuadPart -= 36'000'000'000ull;
-    t = {u.LowPart, u.HighPart};
-    return ::SetFileTime(file, nullptr, nullptr, &t);
+    t.dwHighDateTime -= 9;  // 9 x 2^32 ticks of 100 ns: over an hour
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(::SetFileTime(file, nullptr, nullptr, &t) && ::CloseHandle(file)) << path;
   }
+  // The claim is the writer's open handles, whichever process holds them.
+  std::shared_ptr<void> holdAsWriter(const std::string& path) { return holdOpen(win_, path); }
+
+ private:
   std::string root_;
   WinPlatform win_{[](const std::string&) {}};
 };
@@ -126,23 +120,20 @@ class PosixBackend {
     const timespec hourAgo{::time(nullptr) - 3600, 0}, both[2] = {hourAgo, hourAgo};
     EXPECT_EQ(::utimensat(AT_FDCWD, hostPath(path).c_str(), both, 0), 0) << path;
   }
-  // A child process holding an exclusive OFD lock on the file until killed.
+  // The writer is a child process, holding the file until killed.
   std::shared_ptr<void> holdAsWriter(const std::string& path) {
     int ready[2];
+    char held = 0;
     EXPECT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
     if (child == 0) {
-      const int fd = ::open(hostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-      struct flock whole {};
-      whole.l_type = F_WRLCK;
-      if (::fcntl(fd, F_OFD_SETLK, &whole) == 0 && ::write(ready[1], "x", 1) == 1) ::pause();
+      const auto file = holdOpen(posix_, path);
+      if (file && ::write(ready[1], "x", 1) == 1) ::pause();
       ::_exit(1);
     }
-    char locked = 0;
     ::close(ready[1]);
-    EXPECT_EQ(::read(ready[0], &locked, 1), 1) << path;
+    EXPECT_EQ(::read(ready[0], &held, 1), 1) << path;
     ::close(ready[0]);
-    backdate(path);
     return std::shared_ptr<void>(nullptr, [child](void*) { ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0); });
   }
 
@@ -185,13 +176,17 @@ class BackendNames {
 };
 TYPED_TEST_SUITE(PlatformContract, Backends, BackendNames);
 
-TYPED_TEST(PlatformContract, ReadMissesQuietlyAndReplaceFileCreatesThenReplacesWhole) {
+TYPED_TEST(PlatformContract, ReadMissesQuietlyReplaceFileReplacesWholeDeleteFileRemoves) {
   Platform& p = this->platform();
   const std::string path = this->at("t.xml");
   EXPECT_EQ(p.readFile(path), std::nullopt);
   EXPECT_EQ(p.readFile(this->backend_.root() + "\\Nowhere\\none.xml"), std::nullopt);
   EXPECT_FALSE(p.fileExists(path));
   EXPECT_EQ(errorNumberOf([&] { p.readFile(this->kFolder); }), kPathFileAccessError);
+  const std::string inMissing = this->at("missing\\t.xml");
+  this->expectError(kPathNotFound, inMissing, [&] { p.replaceFile(inMissing, "x", FileAccess::Everyone); });
+  EXPECT_FALSE(p.folderExists(this->at("missing")));
+  EXPECT_EQ(p.listFiles(this->kFolder), Names{});
   const std::string first("long first content \0\xFF\x80 with a NUL", 34);
   p.replaceFile(path, first, FileAccess::Everyone);
   EXPECT_EQ(p.readFile(path), first);
@@ -205,10 +200,16 @@ TYPED_TEST(PlatformContract, ReadMissesQuietlyAndReplaceFileCreatesThenReplacesW
   EXPECT_EQ(p.readFile(path), "");
   EXPECT_EQ(p.listFiles(this->kFolder), Names{"t.xml"});
 
-  // A folder in the way is no file to replace.
+  // Deleted, it is gone; a missing file is refused.
+  p.deleteFile(path);
+  EXPECT_EQ(p.readFile(path), std::nullopt);
+  this->expectError(kFileNotFound, path, [&] { p.deleteFile(path); });
+
+  // A folder in the way is no file to replace or delete.
   p.createFolder(this->at("sub"));
   EXPECT_EQ(errorNumberOf([&] { p.replaceFile(this->at("sub"), "x", FileAccess::Everyone); }),
             kPathFileAccessError);
+  EXPECT_EQ(errorNumberOf([&] { p.deleteFile(this->at("sub")); }), kFileNotFound);
   EXPECT_TRUE(p.folderExists(this->at("sub")));
 }
 
@@ -226,27 +227,6 @@ TYPED_TEST(PlatformContract, ReadOnlyFileIsNeitherReplacedNorDeleted) {
   EXPECT_EQ(p.readFile(path), "old bytes");
   // Nothing half-done lies beside it.
   EXPECT_EQ(p.listFiles(this->kFolder), Names{"kept.xml"});
-}
-
-TYPED_TEST(PlatformContract, ReplaceFileInAMissingFolderFailsWithPathNotFound) {
-  Platform& p = this->platform();
-  const std::string path = this->at("missing\\t.xml");
-  this->expectError(kPathNotFound, path, [&] { p.replaceFile(path, "x", FileAccess::Everyone); });
-  EXPECT_FALSE(p.folderExists(this->at("missing")));
-  EXPECT_EQ(p.listFiles(this->kFolder), Names{});
-}
-
-TYPED_TEST(PlatformContract, DeleteFileRemovesAFileAndRefusesAMissingOne) {
-  Platform& p = this->platform();
-  const std::string path = this->at("d.xml");
-  p.replaceFile(path, "d", FileAccess::Everyone);
-  p.deleteFile(path);
-  EXPECT_EQ(p.readFile(path), std::nullopt);
-  this->expectError(kFileNotFound, path, [&] { p.deleteFile(path); });
-  // A folder is no file to delete.
-  p.createFolder(this->at("sub"));
-  EXPECT_EQ(errorNumberOf([&] { p.deleteFile(this->at("sub")); }), kFileNotFound);
-  EXPECT_TRUE(p.folderExists(this->at("sub")));
 }
 
 TYPED_TEST(PlatformContract, CreateFolderMakesOneLevelOnlyAndLockFolderNeedsIt) {
@@ -269,12 +249,21 @@ TYPED_TEST(PlatformContract, CreateFolderMakesOneLevelOnlyAndLockFolderNeedsIt) 
 }
 
 TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) {
-  Platform& p = this->platform();
+  FilePlatform& p = this->platform();
   for (const char* name : {"b.xml", "C.xml", "a.xml", "D.xml", "a_1.xml", "az.xml"}) {
     p.replaceFile(this->at(name), name, FileAccess::Everyone);
   }
   p.createFolder(this->at("Bfolder"));
   p.replaceFile(this->at("Bfolder\\inner.xml"), "i", FileAccess::Everyone);
+  // A temporary is hidden, and goes once no writer claims it, whatever pid its
+  // name carries. Claimed by a live writer, numbered as no pid here: it stays.
+  const std::string held = this->at(".b.xml.tmp4194305_7"), left = this->at(".b.xml.tmp1_1");
+  auto writer = this->backend_.holdAsWriter(held);
+  // Claimed by nobody and long unchanged, though numbered as a live process: it goes.
+  this->backend_.putFileDirectly(left, "torn");
+  this->backend_.backdate(left), this->backend_.backdate(held);
+  // Just written and unclaimed (an earlier version's writer claims nothing): it stays.
+  this->backend_.putFileDirectly(this->at(".b.xml.tmp1_2"), "new");
   // Names that only resemble a temporary's are files like any other; the
   // folder lock leaves nothing listed.
   { auto lock = p.lockFolder(this->kFolder); }
@@ -287,55 +276,21 @@ TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) 
             (Names{".e.tmp1", ".e.TMP1_2", ".e.tmp1_2x", ".tmp1_2", "a.xml", "az.xml", "a_1.xml",
                    "b.xml", "C.xml", "D.xml", "e.tmp1_2"}));
   EXPECT_EQ(p.listFiles(this->at("Bfolder")), Names{"inner.xml"});
-  this->expectError(kPathNotFound, this->at("none"), [&] { p.listFiles(this->at("none")); });
-}
-
-// A temporary goes when no writer claims it, whatever process number its name
-// carries: pid namespaces (containers) reuse numbers.
-TYPED_TEST(PlatformContract, TemporaryGoesOnlyWhenNoWriterClaimsIt) {
-  FilePlatform& p = this->platform();
-  p.replaceFile(this->at("b.xml"), "b", FileAccess::Everyone);
-  // Claimed by a live writer, numbered as no process here can be: it stays.
-  const std::string held = this->at(".b.xml.tmp4194305_7"), left = this->at(".b.xml.tmp1_1");
-  auto writer = this->backend_.holdAsWriter(held);
-  // Claimed by nobody and long unchanged, though numbered as a live process: it goes.
-  this->backend_.putFileDirectly(left, "torn");
-  this->backend_.backdate(left);
-  // Just written and unclaimed (an earlier version's writer claims nothing): it stays.
-  this->backend_.putFileDirectly(this->at(".b.xml.tmp1_2"), "new");
-  EXPECT_EQ(p.listFiles(this->kFolder), Names{"b.xml"});
   EXPECT_TRUE(p.fileExists(held) && p.fileExists(this->at(".b.xml.tmp1_2")));
   EXPECT_FALSE(p.fileExists(left));
+  this->expectError(kPathNotFound, this->at("none"), [&] { p.listFiles(this->at("none")); });
 
-  // Its writer killed, the next write clears it, in its own folder only; a
-  // folder carrying such a name is nobody's leftover.
+  // Its writer killed, the next write clears it; a folder carrying such a
+  // name is nobody's leftover.
   writer.reset();
-  p.createFolder(this->at("sub"));
   p.createFolder(this->at(".c.xml.tmp1_1"));
-  this->backend_.putFileDirectly(this->at("sub\\.b.xml.tmp1_1"), "torn");
-  this->backend_.backdate(this->at("sub\\.b.xml.tmp1_1"));
   p.replaceFile(this->at("b.xml"), "b2", FileAccess::Everyone);
   EXPECT_FALSE(p.fileExists(held));
-  EXPECT_TRUE(p.fileExists(this->at("sub\\.b.xml.tmp1_1")) && p.folderExists(this->at(".c.xml.tmp1_1")));
-
-  // This process's own write claims its temporary from creation to rename: a
-  // listing amid a long-stalled one leaves it.
-  p.replaceFileStreamed(
-      this->at("s.xml"),
-      [&](const Platform::ContentSink& sink) {
-        sink("first");
-        std::vector<FolderEntry> entries;
-        ASSERT_EQ(p.fileSystem().listFolder(this->kFolder, entries), 0);
-        for (const FolderEntry& e : entries)
-          if (e.name.rfind(".s.xml.tmp", 0) == 0) this->backend_.backdate(this->at(e.name));
-        p.listFiles(this->kFolder), sink(" rest");
-      },
-      FileAccess::Everyone);
-  EXPECT_EQ(p.readFile(this->at("s.xml")), "first rest");
+  EXPECT_TRUE(p.folderExists(this->at(".c.xml.tmp1_1")));
 }
 
 TYPED_TEST(PlatformContract, StreamedWriteLandsWholeOrNotAtAll) {
-  Platform& p = this->platform();
+  FilePlatform& p = this->platform();
   const std::string path = this->at("t.xml");
   p.replaceFile(path, "old", FileAccess::Everyone);
   const auto halfThenFail = [](const Platform::ContentSink& sink) {
@@ -345,8 +300,16 @@ TYPED_TEST(PlatformContract, StreamedWriteLandsWholeOrNotAtAll) {
   this->expectError(kInvalidProcedureCall, "no byte for this character",
                     [&] { p.replaceFileStreamed(path, halfThenFail, FileAccess::Everyone); });
   EXPECT_EQ(p.readFile(path), "old");
-  p.replaceFileStreamed(
-      path, [](const Platform::ContentSink& sink) { sink("new "), sink(""), sink("bytes"); }, FileAccess::Everyone);
+  // The write claims its temporary from creation to rename: a listing amid a
+  // long stall leaves it.
+  const auto stalled = [&](const Platform::ContentSink& sink) {
+    std::vector<FolderEntry> entries;
+    sink("new "), sink(""), p.fileSystem().listFolder(this->kFolder, entries);
+    for (const FolderEntry& e : entries)
+      if (e.name.rfind(".t.xml.tmp", 0) == 0) this->backend_.backdate(this->at(e.name));
+    p.listFiles(this->kFolder), sink("bytes");
+  };
+  p.replaceFileStreamed(path, stalled, FileAccess::Everyone);
   EXPECT_EQ(p.readFile(path), "new bytes");
   EXPECT_EQ(p.listFiles(this->kFolder), Names{"t.xml"});
 }

@@ -128,17 +128,7 @@ void FakePlatform::putFile(std::string_view path, std::string_view bytes) {
   const std::string key = normalisePath(path);
   addFolder(parentOf(key));
   files_[key].bytes = std::string(bytes);
-  files_[key].modified = clock;
-}
-
-void FakePlatform::backdate(std::string_view path, std::int64_t seconds) {
-  files_[normalisePath(path)].modified -= seconds;
-}
-
-std::shared_ptr<void> FakePlatform::claimFile(std::string_view path) {
-  auto claim = std::make_shared<int>(0);
-  files_[normalisePath(path)].writer = claim;
-  return claim;
+  files_[key].quietFor = 0;
 }
 
 std::optional<std::string> FakePlatform::file(std::string_view path) const {
@@ -184,9 +174,7 @@ class FakeFileSystem : public FileSystem {
     const std::string key = FakePlatform::normalisePath(path);
     if (kind(key) != EntryKind::None) return kFileAlreadyExists;
     if (!o_.folderExistsNormalised(parentOf(key))) return kFileNotFound;
-    auto claim = std::make_shared<int>(0);
-    o_.files_[key] = {"", false, o_.clock, claim};
-    file = std::make_unique<File>(o_, key, std::move(claim));
+    file = std::make_unique<File>(o_, key);
     return 0;
   }
   FsError renameOver(const std::string& from, const std::string& to) override {
@@ -228,21 +216,19 @@ class FakeFileSystem : public FileSystem {
   std::uint64_t writerId() override { return o_.writerId; }
   bool removeIfAbandoned(const std::string& path, std::int64_t quietSeconds) override {
     const auto it = o_.files_.find(FakePlatform::normalisePath(path));
-    if (it == o_.files_.end() || !it->second.writer.expired() || o_.clock - it->second.modified < quietSeconds)
-      return false;
-    o_.files_.erase(it);
-    return true;
+    const bool gone = it != o_.files_.end() && it->second.writer.expired() && it->second.quietFor >= quietSeconds;
+    if (gone) o_.files_.erase(it);
+    return gone;
   }
 
  private:
   using StoredFile = FakePlatform::StoredFile;
   class File : public WritableFile {
    public:
-    File(FakePlatform& owner, std::string key, std::shared_ptr<void> claim)
-        : o_(owner), key_(std::move(key)), claim_(std::move(claim)) {}
+    File(FakePlatform& owner, std::string key) : o_(owner), key_(std::move(key)) { o_.files_[key_].writer = claim_; }
     FsError write(std::string_view bytes) override {
       o_.files_[key_].bytes.append(bytes);
-      o_.files_[key_].modified = o_.clock;
+      o_.files_[key_].quietFor = 0;
       return 0;
     }
     FsError flush() override { return 0; }
@@ -251,7 +237,7 @@ class FakeFileSystem : public FileSystem {
    private:
     FakePlatform& o_;
     std::string key_;
-    std::shared_ptr<void> claim_;  // the file's claim, past close() as on disk
+    std::shared_ptr<void> claim_ = std::make_shared<int>();  // the file's, past close() as on disk
   };
   FakePlatform& o_;
 };

@@ -54,13 +54,9 @@ class FakePlatform : public FilePlatform {
   void setReadOnly(std::string_view path, bool readOnly = true);
   std::vector<std::string> allFiles() const;  // sorted
   static std::string normalisePath(std::string_view path);
-  // The number this platform's temporaries carry; the clock (seconds) that
-  // stamps files as they are written; a file's stamp set back; and a claim on
-  // a file as a writer in another process holds one, until the token goes.
+  // The number its temporaries carry; backdate makes a file look long unchanged.
   std::uint64_t writerId = 4242;
-  std::int64_t clock = 0;
-  void backdate(std::string_view path, std::int64_t seconds);
-  std::shared_ptr<void> claimFile(std::string_view path);
+  void backdate(std::string_view path, std::int64_t seconds) { files_[normalisePath(path)].quietFor += seconds; }
 
   // ---- Connected state: nullopt makes the query fail; refuseSet makes a set fail.
   std::optional<std::uint32_t> connectedState = kInternetStateConnected;
@@ -99,7 +95,7 @@ class FakePlatform : public FilePlatform {
   struct StoredFile {
     std::string bytes;
     bool readOnly = false;
-    std::int64_t modified = 0;
+    std::int64_t quietFor = 0;
     std::weak_ptr<void> writer;  // claimed while it lives
   };
   bool folderExistsNormalised(const std::string& key) const;
