@@ -37,16 +37,29 @@ FsError listOwnEntries(FileSystem& fs, const std::string& folder, std::vector<Fo
   return e;
 }
 
-bool isStale(FileSystem& fs, const std::string& name) {
-  const std::optional<std::uint64_t> writer = replaceTemporaryWriter(name);
+// How long a temporary nobody claims must have stood unchanged before it goes.
+// A writer of this version claims its temporary until it is renamed; one of an
+// earlier version claims nothing on POSIX and shows it is at work only by
+// writing (quiet at most its stall limit, a minute unless set). The wait also
+// covers the instant between creating a temporary and claiming it, and file
+// systems that offer no locks.
+constexpr std::int64_t kQuietSecondsBeforeRemoval = 10 * 60;
+
+// Removes the entry when it is a temporary that no writer will rename.
+void removeIfAbandonedTemporary(FileSystem& fs, const std::string& folder, const FolderEntry& entry) {
   // Writer 0 is no process (an earlier version's folder lock file has that name).
-  return writer && *writer != 0 && !fs.writerAlive(*writer);
+  if (entry.kind != EntryKind::File || !isReplaceTemporaryName(entry.name) ||
+      replaceTemporaryWriter(entry.name) == std::uint64_t{0})
+    return;
+  (void)fs.removeIfAbandoned(pathInFolder(folder, entry.name), kQuietSecondsBeforeRemoval);
 }
 
-// Removes a temporary that will never be renamed.
+// Removes a temporary that will never be renamed: while it is still claimed, so
+// that no cleaner can take the name in between, then lets the claim go.
 void discard(FileSystem& fs, std::unique_ptr<WritableFile>& file, const std::string& temp) {
-  file.reset();  // closed before it is removed, for Windows' sake
-  (void)fs.remove(temp);
+  const FsError e = fs.remove(temp);
+  file.reset();
+  if (e != 0) (void)fs.remove(temp);  // a backend that cannot remove an open file
 }
 
 // Discards the temporary and reports error for the target.
@@ -107,8 +120,8 @@ void replaceWhole(FileSystem& fs, const std::string& path, const Platform::Conte
   if (const FsError e = file->flush()) abandon(fs, file, temp, e, path);
   // A close can report a write the flush did not (some network file systems).
   if (const FsError e = file->close()) abandon(fs, file, temp, e, path);
-  file.reset();
   if (const FsError e = fs.renameOver(temp, path)) abandon(fs, file, temp, e, path);
+  file.reset();  // the claim, held until the temporary's name is gone
   // The new content is in place; without this its name may not survive a crash.
   if (const FsError e = fs.flushFolder(folderOrWorking(folder))) throwFileError(e, path, false);
 }
@@ -122,9 +135,9 @@ std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& fold
     if (entry.kind != EntryKind::File) continue;
     // A write cut short by a crash leaves its temporary behind: it is no file of
     // the folder, and uploading it would post a torn or a doubled transaction.
-    // Once its writer is gone nothing will rename it, so it goes.
+    // Once no writer claims it nothing will rename it, so it goes.
     if (isReplaceTemporaryName(entry.name)) {
-      if (isStale(fs, entry.name)) (void)fs.remove(pathInFolder(folder, entry.name));
+      removeIfAbandonedTemporary(fs, folder, entry);
       continue;
     }
     names.push_back(std::move(entry.name));
@@ -136,9 +149,7 @@ std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& fold
 void removeStaleTemporaries(FileSystem& fs, const std::string& folder) {
   std::vector<FolderEntry> entries;
   if (listOwnEntries(fs, folderOrWorking(folder), entries) != 0) return;
-  for (const FolderEntry& entry : entries) {
-    if (entry.kind == EntryKind::File && isStale(fs, entry.name)) (void)fs.remove(pathInFolder(folder, entry.name));
-  }
+  for (const FolderEntry& entry : entries) removeIfAbandonedTemporary(fs, folder, entry);
 }
 
 void deleteWithoutForcing(FileSystem& fs, const std::string& path) {

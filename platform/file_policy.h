@@ -26,19 +26,22 @@ std::string pathInFolder(const std::string& folder, const std::string& name);
 // path; missingIsFile picks 53 rather than 76 for something missing.
 [[noreturn]] void throwFileError(FsError error, const std::string& path, bool missingIsFile);
 
-// Replaces the file whole: a temporary beside it is written, flushed, closed and
-// renamed over it, then the folder is flushed. Throws AutomationError naming the
-// path: 70 for a read-only target, 75 for a folder, 76 when the folder is
-// missing, 61 when the disk is full; the old content survives any failure before
-// the rename and no temporary is left. An exception of `write` passes on.
+// Replaces the file whole: a temporary beside it, claimed by this writer until
+// renamed, is written, flushed, closed and renamed over it, then the folder is
+// flushed. Throws AutomationError naming the path: 70 for a read-only target,
+// 75 for a folder, 76 when the folder is missing, 61 when the disk is full; the
+// old content survives any failure before the rename and no temporary is left.
+// An exception of `write` passes on.
 void replaceWhole(FileSystem& fs, const std::string& path, const Platform::ContentWriter& write, FileAccess access);
 
 // The names of the files directly in a folder, in listingOrder, temporaries
-// hidden and those of ended writers removed; a name holding "\\" or "/" is
-// left out (and never removed). Throws 76 when the folder is missing.
+// hidden and those no writer claims removed once long unchanged; a name
+// holding "\\" or "/" is left out (and never removed). Throws 76 when the
+// folder is missing.
 std::vector<std::string> listFolderFiles(FileSystem& fs, const std::string& folder);
 
-// Removes the temporaries of ended writers directly in a folder. Never fails.
+// Removes the temporaries directly in a folder that no writer claims and that
+// have long been unchanged. Never fails.
 void removeStaleTemporaries(FileSystem& fs, const std::string& folder);
 
 // Deletes a file without forcing. Throws 53 when missing (a folder included),

@@ -1,7 +1,8 @@
 // The small file operations a backend offers (create exclusively, write, flush,
-// rename over, remove, flush a folder, lock, enumerate), with no policy of their
-// own: file_policy.h builds whole-file replacement, listings and clean-up on them
-// once for every backend. No OS header may appear here.
+// rename over, remove, flush a folder, lock, enumerate, remove what no writer
+// claims), with no policy of their own: file_policy.h builds whole-file
+// replacement, listings and clean-up on them once for every backend. No OS
+// header may appear here.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,9 @@ class FileSystem {
   virtual FsError createFolder(const std::string& path) = 0;
   // Creates a new file that must not exist yet (kFileAlreadyExists when it
   // does), readable by everyone or by its owner only; an error number on failure.
+  // The file is claimed by its writer until `file` is destroyed, past its close,
+  // so that the rename after the close is covered too: removeIfAbandoned leaves
+  // it alone, from any process, container or machine sharing the folder.
   virtual FsError createExclusive(const std::string& path, FileAccess access, std::unique_ptr<WritableFile>& file) = 0;
   // Renames a file over another, replacing it; an error number on failure.
   virtual FsError renameOver(const std::string& from, const std::string& to) = 0;
@@ -72,10 +76,14 @@ class FileSystem {
   virtual FsError readWhole(const std::string& path, std::uint64_t maxBytes, std::string& bytes) = 0;
   // An exclusive lock tied to a folder, waiting for other holders; an error number on failure.
   virtual FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) = 0;
-  // This process's number, as the names of its temporaries record it. Never fails.
+  // This process's number, which the names of its temporaries carry to keep
+  // them apart from other processes' (it says nothing of liveness: another pid
+  // namespace may reuse it). Never fails.
   virtual std::uint64_t writerId() = 0;
-  // False only when the writer is known to have ended; true when alive or unknown.
-  virtual bool writerAlive(std::uint64_t writer) = 0;
+  // Removes the regular file at the path when no writer claims it (see
+  // createExclusive) and nothing has changed it for quietSeconds; true when it
+  // went. Anything else at the path (a link, a folder) stays. Never fails.
+  virtual bool removeIfAbandoned(const std::string& path, std::int64_t quietSeconds) = 0;
 };
 
 }  // namespace qmx

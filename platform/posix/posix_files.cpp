@@ -3,12 +3,11 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <limits>
+#include <ctime>
 #include <memory>
 
 #include "base/automation_error.h"
@@ -25,9 +24,33 @@ EntryKind kindOf(mode_t mode) {
   return S_ISDIR(mode) ? EntryKind::Folder : EntryKind::Other;
 }
 
+// A whole-file lock on an open file description (an OFD lock): it belongs to
+// the open file, not to a process id, so it is seen from every pid namespace on
+// the kernel and, being an fcntl lock, from other NFS clients, where flock may
+// be local only; and unlike a classic fcntl lock no other close of the same file
+// in this process drops it. F_WRLCK needs a writable fd, F_RDLCK a readable one.
+int lockWholeFile(int fd, short type, int command) {
+  struct flock whole {};
+  whole.l_type = type;
+  whole.l_whence = SEEK_SET;
+  int result;
+  while ((result = ::fcntl(fd, command, &whole)) != 0 && errno == EINTR) {
+  }
+  return result;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// A temporary being written, claimed by an exclusive lock from its creation
+// until this object goes: the lock is held on a second descriptor of the same
+// open file, so it outlasts close() and covers the rename after it.
 class PosixWritableFile : public WritableFile {
  public:
-  explicit PosixWritableFile(UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit PosixWritableFile(UniqueFd fd) : fd_(std::move(fd)), claim_(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0)) {
+    // Waits out a cleaner checking it. Without locks (an old kernel, a file
+    // system without them) the temporary is left to the cleaners' quiet period.
+    if (claim_) (void)lockWholeFile(claim_.get(), F_WRLCK, F_OFD_SETLKW);
+  }
   FsError write(std::string_view bytes) override { return writeAll(fd_.get(), bytes, ::write) ? 0 : lastError(); }
   FsError flush() override { return ::fsync(fd_.get()) == 0 ? 0 : lastError(); }
   // The close's own result counts: some network file systems report a failed
@@ -36,6 +59,7 @@ class PosixWritableFile : public WritableFile {
 
  private:
   UniqueFd fd_;
+  UniqueFd claim_;
 };
 
 class FolderLock : public FileLock {
@@ -186,12 +210,27 @@ FsError PosixFileSystem::lockFolder(const std::string& folder, std::unique_ptr<F
 
 std::uint64_t PosixFileSystem::writerId() { return static_cast<std::uint64_t>(::getpid()); }
 
-bool PosixFileSystem::writerAlive(std::uint64_t writer) {
-  // Numbers beyond pid_t would make kill() ask about a process group or
-  // another process; such a name is no writer's we can judge.
-  if (writer == 0 || writer > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) return true;
-  // EPERM means alive but another user's: only "no such process" lets it go.
-  return !(::kill(static_cast<pid_t>(writer), 0) == -1 && errno == ESRCH);
+bool PosixFileSystem::removeIfAbandoned(const std::string& path, std::int64_t quietSeconds) {
+  const std::string at = host(path);
+  struct stat named {};
+  // Only a regular file is opened (opening a device can have effects);
+  // O_NOFOLLOW and O_NONBLOCK cover a link or a FIFO swapped in since.
+  if (::lstat(at.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
+  const UniqueFd fd(::open(at.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return false;
+  // A shared lock cannot be had while a writer holds its exclusive one. Any
+  // other failure (no locks here) leaves the quiet period to decide.
+  if (lockWholeFile(fd.get(), F_RDLCK, F_OFD_SETLK) != 0 && (errno == EAGAIN || errno == EACCES)) return false;
+  struct stat held {};
+  if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) || ::time(nullptr) - held.st_mtime < quietSeconds)
+    return false;
+  // Unlinking goes by name: only while the name still holds the file judged.
+  // Between this check and the unlink the name cannot take another file: a
+  // temporary is made with O_EXCL, so a new one of this name needs this one
+  // gone first, which only a second cleaner racing this one could do; the new
+  // writer's rename would then fail and be reported, the old content kept.
+  if (::lstat(at.c_str(), &named) != 0 || !sameFile(named, held)) return false;
+  return ::unlink(at.c_str()) == 0;
 }
 
 }  // namespace qmx::posix

@@ -32,8 +32,9 @@ class PosixFileSystem : public FileSystem {
   // flock on the folder itself.
   FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) override;
   std::uint64_t writerId() override;
-  // A writer is ended only when kill() says there is no such process.
-  bool writerAlive(std::uint64_t writer) override;
+  // A writer claims its temporary with an exclusive OFD lock (fcntl); what a
+  // shared lock can be had on, and that is still the file of that name, goes.
+  bool removeIfAbandoned(const std::string& path, std::int64_t quietSeconds) override;
 
  private:
   std::string host(const std::string& path) const { return drives_.toHostPath(path); }

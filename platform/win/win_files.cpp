@@ -49,9 +49,12 @@ LocalMemory ownerOnlyDescriptor() {
   return LocalMemory(descriptor);
 }
 
+// A temporary being written. Its writer's claim is a second handle, open until
+// this object goes: a cleaner opens the file unshared, which fails while any
+// handle is open, so the claim outlasts close() and covers the rename after it.
 class WinWritableFile : public WritableFile {
  public:
-  explicit WinWritableFile(FileHandle file) : file_(std::move(file)) {}
+  WinWritableFile(FileHandle file, FileHandle claim) : file_(std::move(file)), claim_(std::move(claim)) {}
   FsError write(std::string_view bytes) override {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -68,7 +71,12 @@ class WinWritableFile : public WritableFile {
 
  private:
   FileHandle file_;
+  FileHandle claim_;
 };
+
+std::int64_t ticksOf(const FILETIME& time) {
+  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+}
 
 }  // namespace
 
@@ -123,10 +131,17 @@ FsError WinFileSystem::createExclusive(const std::string& path, FileAccess acces
     if (!ownerOnly) return kPermissionDenied;
     security.lpSecurityDescriptor = ownerOnly.get();
   }
-  FileHandle handle(::CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Shared for deletion so that this writer can rename it with its claim open
+  // (a rename needs delete access); a cleaner's unshared open still fails.
+  const std::wstring wide = widen(path);
+  FileHandle handle(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &security,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle) return lastError();
-  file = std::make_unique<WinWritableFile>(std::move(handle));
+  // Without a claim (it cannot fail short of handles running out) the
+  // temporary is left to the cleaners' quiet period.
+  FileHandle claim(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  file = std::make_unique<WinWritableFile>(std::move(handle), std::move(claim));
   return 0;
 }
 
@@ -181,13 +196,21 @@ FsError WinFileSystem::lockFolder(const std::string& folder, std::unique_ptr<Fil
 
 std::uint64_t WinFileSystem::writerId() { return ::GetCurrentProcessId(); }
 
-bool WinFileSystem::writerAlive(std::uint64_t writer) {
-  // Larger than a DWORD is no Windows process id.
-  if (writer == 0 || writer > 0xFFFFFFFFull) return true;
-  const FileHandle process(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(writer)));
-  if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;  // that error: no such process
-  // An ended process whose handle someone still holds keeps its id for a while.
-  return ::WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0;
+bool WinFileSystem::removeIfAbandoned(const std::string& path, std::int64_t quietSeconds) {
+  // Unshared: the open fails while anyone has the file open, its writer (of
+  // this version or an earlier one) above all. The deletion goes through this
+  // handle, so it removes the file judged whatever has become of the name.
+  const FileHandle file(::CreateFileW(widen(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+    return false;
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  if (ticksOf(now) - ticksOf(info.ftLastWriteTime) < quietSeconds * 10'000'000) return false;  // 100 ns ticks
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  return ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose) != 0;
 }
 
 }  // namespace qmx::win

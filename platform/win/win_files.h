@@ -20,7 +20,8 @@ class WinFileSystem : public FileSystem {
   // The read-only attribute.
   bool isReadOnly(const std::string& path) override;
   FsError createFolder(const std::string& path) override;
-  // OwnerOnly gives the file a descriptor letting in only this user and the system.
+  // OwnerOnly gives the file a descriptor letting in only this user and the
+  // system. The file stays open, claimed, until `file` goes.
   FsError createExclusive(const std::string& path, FileAccess access, std::unique_ptr<WritableFile>& file) override;
   // MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
   FsError renameOver(const std::string& from, const std::string& to) override;
@@ -32,7 +33,9 @@ class WinFileSystem : public FileSystem {
   // A named mutex (win_folder_lock.h): nothing is written in the folder.
   FsError lockFolder(const std::string& folder, std::unique_ptr<FileLock>& lock) override;
   std::uint64_t writerId() override;
-  bool writerAlive(std::uint64_t writer) override;
+  // A writer's claim is its open handles; what opens unshared and has been
+  // quiet long enough is deleted through that handle.
+  bool removeIfAbandoned(const std::string& path, std::int64_t quietSeconds) override;
 };
 
 }  // namespace qmx::win

@@ -19,9 +19,13 @@
 
 #include "platform/win/win_platform.h"
 #else
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "platform/posix/posix_platform.h"
 #include "support/temp_root.h"
@@ -33,20 +37,24 @@ namespace {
 using test::errorNumberOf;
 using Names = std::vector<std::string>;
 
+// A writer of the backend holding a new file.
+std::shared_ptr<void> holdOpen(FilePlatform& p, const std::string& path) {
+  std::unique_ptr<WritableFile> file;
+  EXPECT_EQ(p.fileSystem().createExclusive(path, FileAccess::Everyone, file), 0) << path;
+  return std::shared_ptr<WritableFile>(std::move(file));
+}
+
 // Each backend offers the platform, the folder the cases work in, and ways
-// around the seam: mark a file read-only, put a file down directly, and name a
-// writer that is alive and one that has ended.
+// around the seam: mark a file read-only, put a file down directly, set its
+// change an hour back, and hold a new file as a writer does until the token goes.
 class FakeBackend {
  public:
-  Platform& platform() { return fake_; }
+  FilePlatform& platform() { return fake_; }
   std::string root() const { return "C:"; }
   void markReadOnly(const std::string& path) { fake_.setReadOnly(path); }
   void putFileDirectly(const std::string& path, std::string_view bytes) { fake_.putFile(path, bytes); }
-  std::uint64_t liveWriter() const { return fake_.writerId; }
-  std::uint64_t endedWriter() {
-    fake_.endedWriters.insert(99);
-    return 99;
-  }
+  void backdate(const std::string& path) { fake_.backdate(path, 3600); }
+  std::shared_ptr<void> holdAsWriter(const std::string& path) { return holdOpen(fake_, path); }
 
  private:
   test::FakePlatform fake_;
@@ -69,7 +77,7 @@ class WinBackend {
       std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(root_, ec);
   }
-  Platform& platform() { return win_; }
+  FilePlatform& platform() { return win_; }
   std::string root() const { return root_; }
   void markReadOnly(const std::string& path) {
     ASSERT_TRUE(::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY)) << path;
@@ -79,8 +87,15 @@ class WinBackend {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
   }
-  std::uint64_t liveWriter() const { return ::GetCurrentProcessId(); }
-  std::uint64_t endedWriter() const { return 0xFFFFFFF0u; }  // no process has that id
+  void backdate(const std::string& path) {
+    FILETIME t;
+    ::GetSystemTimeAsFileTime(&t);
+    t.dwHighDateTime -= 9;  // 9 x 2^32 ticks of 100 ns: over an hour
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(::SetFileTime(file, nullptr, nullptr, &t) && ::CloseHandle(file)) << path;
+  }
+  // The claim is the writer's open handles, whichever process holds them.
+  std::shared_ptr<void> holdAsWriter(const std::string& path) { return holdOpen(win_, path); }
 
  private:
   std::string root_;
@@ -91,7 +106,7 @@ using Backends = ::testing::Types<FakeBackend, WinBackend>;
 class PosixBackend {
  public:
   PosixBackend() { root_.makeFolder("drive_c"); }
-  Platform& platform() { return posix_; }
+  FilePlatform& platform() { return posix_; }
   std::string root() const { return "C:"; }
   void markReadOnly(const std::string& path) {
     ASSERT_EQ(::chmod(hostPath(path).c_str(), 0444), 0) << path;
@@ -101,13 +116,25 @@ class PosixBackend {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
   }
-  std::uint64_t liveWriter() const { return static_cast<std::uint64_t>(::getpid()); }
-  // A child that has exited and been reaped: its pid names no process.
-  std::uint64_t endedWriter() const {
+  void backdate(const std::string& path) {
+    const timespec hourAgo{::time(nullptr) - 3600, 0}, both[2] = {hourAgo, hourAgo};
+    EXPECT_EQ(::utimensat(AT_FDCWD, hostPath(path).c_str(), both, 0), 0) << path;
+  }
+  // The writer is a child process, holding the file until killed.
+  std::shared_ptr<void> holdAsWriter(const std::string& path) {
+    int ready[2];
+    char held = 0;
+    EXPECT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return static_cast<std::uint64_t>(child);
+    if (child == 0) {
+      const auto file = holdOpen(posix_, path);
+      if (file && ::write(ready[1], "x", 1) == 1) ::pause();
+      ::_exit(1);
+    }
+    ::close(ready[1]);
+    EXPECT_EQ(::read(ready[0], &held, 1), 1) << path;
+    ::close(ready[0]);
+    return std::shared_ptr<void>(nullptr, [child](void*) { ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0); });
   }
 
  private:
@@ -123,7 +150,7 @@ template <typename Backend>
 class PlatformContract : public ::testing::Test {
  protected:
   PlatformContract() { platform().createFolder(kFolder); }
-  Platform& platform() { return backend_.platform(); }
+  FilePlatform& platform() { return backend_.platform(); }
   std::string at(const std::string& name) const { return kFolder + "\\" + name; }
   // The description must name the path, so the host can tell what failed.
   void expectError(std::int32_t number, const std::string& path, const std::function<void()>& call) {
@@ -149,13 +176,17 @@ class BackendNames {
 };
 TYPED_TEST_SUITE(PlatformContract, Backends, BackendNames);
 
-TYPED_TEST(PlatformContract, ReadMissesQuietlyAndReplaceFileCreatesThenReplacesWhole) {
+TYPED_TEST(PlatformContract, ReadMissesQuietlyReplaceFileReplacesWholeDeleteFileRemoves) {
   Platform& p = this->platform();
   const std::string path = this->at("t.xml");
   EXPECT_EQ(p.readFile(path), std::nullopt);
   EXPECT_EQ(p.readFile(this->backend_.root() + "\\Nowhere\\none.xml"), std::nullopt);
   EXPECT_FALSE(p.fileExists(path));
   EXPECT_EQ(errorNumberOf([&] { p.readFile(this->kFolder); }), kPathFileAccessError);
+  const std::string inMissing = this->at("missing\\t.xml");
+  this->expectError(kPathNotFound, inMissing, [&] { p.replaceFile(inMissing, "x", FileAccess::Everyone); });
+  EXPECT_FALSE(p.folderExists(this->at("missing")));
+  EXPECT_EQ(p.listFiles(this->kFolder), Names{});
   const std::string first("long first content \0\xFF\x80 with a NUL", 34);
   p.replaceFile(path, first, FileAccess::Everyone);
   EXPECT_EQ(p.readFile(path), first);
@@ -169,10 +200,16 @@ TYPED_TEST(PlatformContract, ReadMissesQuietlyAndReplaceFileCreatesThenReplacesW
   EXPECT_EQ(p.readFile(path), "");
   EXPECT_EQ(p.listFiles(this->kFolder), Names{"t.xml"});
 
-  // A folder in the way is no file to replace.
+  // Deleted, it is gone; a missing file is refused.
+  p.deleteFile(path);
+  EXPECT_EQ(p.readFile(path), std::nullopt);
+  this->expectError(kFileNotFound, path, [&] { p.deleteFile(path); });
+
+  // A folder in the way is no file to replace or delete.
   p.createFolder(this->at("sub"));
   EXPECT_EQ(errorNumberOf([&] { p.replaceFile(this->at("sub"), "x", FileAccess::Everyone); }),
             kPathFileAccessError);
+  EXPECT_EQ(errorNumberOf([&] { p.deleteFile(this->at("sub")); }), kFileNotFound);
   EXPECT_TRUE(p.folderExists(this->at("sub")));
 }
 
@@ -190,27 +227,6 @@ TYPED_TEST(PlatformContract, ReadOnlyFileIsNeitherReplacedNorDeleted) {
   EXPECT_EQ(p.readFile(path), "old bytes");
   // Nothing half-done lies beside it.
   EXPECT_EQ(p.listFiles(this->kFolder), Names{"kept.xml"});
-}
-
-TYPED_TEST(PlatformContract, ReplaceFileInAMissingFolderFailsWithPathNotFound) {
-  Platform& p = this->platform();
-  const std::string path = this->at("missing\\t.xml");
-  this->expectError(kPathNotFound, path, [&] { p.replaceFile(path, "x", FileAccess::Everyone); });
-  EXPECT_FALSE(p.folderExists(this->at("missing")));
-  EXPECT_EQ(p.listFiles(this->kFolder), Names{});
-}
-
-TYPED_TEST(PlatformContract, DeleteFileRemovesAFileAndRefusesAMissingOne) {
-  Platform& p = this->platform();
-  const std::string path = this->at("d.xml");
-  p.replaceFile(path, "d", FileAccess::Everyone);
-  p.deleteFile(path);
-  EXPECT_EQ(p.readFile(path), std::nullopt);
-  this->expectError(kFileNotFound, path, [&] { p.deleteFile(path); });
-  // A folder is no file to delete.
-  p.createFolder(this->at("sub"));
-  EXPECT_EQ(errorNumberOf([&] { p.deleteFile(this->at("sub")); }), kFileNotFound);
-  EXPECT_TRUE(p.folderExists(this->at("sub")));
 }
 
 TYPED_TEST(PlatformContract, CreateFolderMakesOneLevelOnlyAndLockFolderNeedsIt) {
@@ -233,19 +249,23 @@ TYPED_TEST(PlatformContract, CreateFolderMakesOneLevelOnlyAndLockFolderNeedsIt) 
 }
 
 TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) {
-  Platform& p = this->platform();
+  FilePlatform& p = this->platform();
   for (const char* name : {"b.xml", "C.xml", "a.xml", "D.xml", "a_1.xml", "az.xml"}) {
     p.replaceFile(this->at(name), name, FileAccess::Everyone);
   }
   p.createFolder(this->at("Bfolder"));
   p.replaceFile(this->at("Bfolder\\inner.xml"), "i", FileAccess::Everyone);
-  // A live writer's temporary (this process is alive) is hidden, never removed;
-  // names that only resemble one are files like any other.
-  const std::string live = ".b.xml.tmp" + std::to_string(this->backend_.liveWriter()) + "_7";
-  this->backend_.putFileDirectly(this->at(live), "half");
-  // An ended writer's goes at the listing; the folder lock leaves nothing listed.
-  const std::string dead = ".b.xml.tmp" + std::to_string(this->backend_.endedWriter()) + "_1";
-  this->backend_.putFileDirectly(this->at(dead), "torn");
+  // A temporary is hidden, and goes once no writer claims it, whatever pid its
+  // name carries. Claimed by a live writer, numbered as no pid here: it stays.
+  const std::string held = this->at(".b.xml.tmp4194305_7"), left = this->at(".b.xml.tmp1_1");
+  auto writer = this->backend_.holdAsWriter(held);
+  // Claimed by nobody and long unchanged, though numbered as a live process: it goes.
+  this->backend_.putFileDirectly(left, "torn");
+  this->backend_.backdate(left), this->backend_.backdate(held);
+  // Just written and unclaimed (an earlier version's writer claims nothing): it stays.
+  this->backend_.putFileDirectly(this->at(".b.xml.tmp1_2"), "new");
+  // Names that only resemble a temporary's are files like any other; the
+  // folder lock leaves nothing listed.
   { auto lock = p.lockFolder(this->kFolder); }
   for (const char* lookalike : {".tmp1_2", "e.tmp1_2", ".e.tmp1", ".e.TMP1_2", ".e.tmp1_2x"}) {
     this->backend_.putFileDirectly(this->at(lookalike), "l");
@@ -255,27 +275,22 @@ TYPED_TEST(PlatformContract, ListFilesGivesFilesOnlyInCaseInsensitiveNameOrder) 
   EXPECT_EQ(p.listFiles(this->kFolder),
             (Names{".e.tmp1", ".e.TMP1_2", ".e.tmp1_2x", ".tmp1_2", "a.xml", "az.xml", "a_1.xml",
                    "b.xml", "C.xml", "D.xml", "e.tmp1_2"}));
-  EXPECT_EQ(p.readFile(this->at(live)), "half");
-  EXPECT_FALSE(p.fileExists(this->at(dead)));
   EXPECT_EQ(p.listFiles(this->at("Bfolder")), Names{"inner.xml"});
-
-  // A write clears the ended writer's temporaries of its own folder only, and a
-  // folder carrying such a name is nobody's leftover.
-  this->backend_.putFileDirectly(this->at(dead), "torn");
-  this->backend_.putFileDirectly(this->at("Bfolder\\" + dead), "torn");
-  p.replaceFile(this->at("b.xml"), "b2", FileAccess::Everyone);
-  EXPECT_FALSE(p.fileExists(this->at(dead)));
-  EXPECT_EQ(p.readFile(this->at(live)), "half");
-  EXPECT_EQ(p.readFile(this->at("Bfolder\\" + dead)), "torn");
-  p.createFolder(this->at(dead));
-  p.replaceFile(this->at("b.xml"), "b3", FileAccess::Everyone);
-  EXPECT_TRUE(p.folderExists(this->at(dead)));
-
+  EXPECT_TRUE(p.fileExists(held) && p.fileExists(this->at(".b.xml.tmp1_2")));
+  EXPECT_FALSE(p.fileExists(left));
   this->expectError(kPathNotFound, this->at("none"), [&] { p.listFiles(this->at("none")); });
+
+  // Its writer killed, the next write clears it; a folder carrying such a
+  // name is nobody's leftover.
+  writer.reset();
+  p.createFolder(this->at(".c.xml.tmp1_1"));
+  p.replaceFile(this->at("b.xml"), "b2", FileAccess::Everyone);
+  EXPECT_FALSE(p.fileExists(held));
+  EXPECT_TRUE(p.folderExists(this->at(".c.xml.tmp1_1")));
 }
 
 TYPED_TEST(PlatformContract, StreamedWriteLandsWholeOrNotAtAll) {
-  Platform& p = this->platform();
+  FilePlatform& p = this->platform();
   const std::string path = this->at("t.xml");
   p.replaceFile(path, "old", FileAccess::Everyone);
   const auto halfThenFail = [](const Platform::ContentSink& sink) {
@@ -285,8 +300,16 @@ TYPED_TEST(PlatformContract, StreamedWriteLandsWholeOrNotAtAll) {
   this->expectError(kInvalidProcedureCall, "no byte for this character",
                     [&] { p.replaceFileStreamed(path, halfThenFail, FileAccess::Everyone); });
   EXPECT_EQ(p.readFile(path), "old");
-  p.replaceFileStreamed(
-      path, [](const Platform::ContentSink& sink) { sink("new "), sink(""), sink("bytes"); }, FileAccess::Everyone);
+  // The write claims its temporary from creation to rename: a listing amid a
+  // long stall leaves it.
+  const auto stalled = [&](const Platform::ContentSink& sink) {
+    std::vector<FolderEntry> entries;
+    sink("new "), sink(""), p.fileSystem().listFolder(this->kFolder, entries);
+    for (const FolderEntry& e : entries)
+      if (e.name.rfind(".t.xml.tmp", 0) == 0) this->backend_.backdate(this->at(e.name));
+    p.listFiles(this->kFolder), sink("bytes");
+  };
+  p.replaceFileStreamed(path, stalled, FileAccess::Everyone);
   EXPECT_EQ(p.readFile(path), "new bytes");
   EXPECT_EQ(p.listFiles(this->kFolder), Names{"t.xml"});
 }

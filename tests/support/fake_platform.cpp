@@ -128,6 +128,7 @@ void FakePlatform::putFile(std::string_view path, std::string_view bytes) {
   const std::string key = normalisePath(path);
   addFolder(parentOf(key));
   files_[key].bytes = std::string(bytes);
+  files_[key].quietFor = 0;
 }
 
 std::optional<std::string> FakePlatform::file(std::string_view path) const {
@@ -173,7 +174,6 @@ class FakeFileSystem : public FileSystem {
     const std::string key = FakePlatform::normalisePath(path);
     if (kind(key) != EntryKind::None) return kFileAlreadyExists;
     if (!o_.folderExistsNormalised(parentOf(key))) return kFileNotFound;
-    o_.files_[key];
     file = std::make_unique<File>(o_, key);
     return 0;
   }
@@ -214,15 +214,21 @@ class FakeFileSystem : public FileSystem {
     return 0;
   }
   std::uint64_t writerId() override { return o_.writerId; }
-  bool writerAlive(std::uint64_t writer) override { return o_.endedWriters.count(writer) == 0; }
+  bool removeIfAbandoned(const std::string& path, std::int64_t quietSeconds) override {
+    const auto it = o_.files_.find(FakePlatform::normalisePath(path));
+    const bool gone = it != o_.files_.end() && it->second.writer.expired() && it->second.quietFor >= quietSeconds;
+    if (gone) o_.files_.erase(it);
+    return gone;
+  }
 
  private:
   using StoredFile = FakePlatform::StoredFile;
   class File : public WritableFile {
    public:
-    File(FakePlatform& owner, std::string key) : o_(owner), key_(std::move(key)) {}
+    File(FakePlatform& owner, std::string key) : o_(owner), key_(std::move(key)) { o_.files_[key_].writer = claim_; }
     FsError write(std::string_view bytes) override {
       o_.files_[key_].bytes.append(bytes);
+      o_.files_[key_].quietFor = 0;
       return 0;
     }
     FsError flush() override { return 0; }
@@ -231,6 +237,7 @@ class FakeFileSystem : public FileSystem {
    private:
     FakePlatform& o_;
     std::string key_;
+    std::shared_ptr<void> claim_ = std::make_shared<int>();  // the file's, past close() as on disk
   };
   FakePlatform& o_;
 };

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -53,9 +54,9 @@ class FakePlatform : public FilePlatform {
   void setReadOnly(std::string_view path, bool readOnly = true);
   std::vector<std::string> allFiles() const;  // sorted
   static std::string normalisePath(std::string_view path);
-  // The number this platform's temporaries carry, and the writers taken as ended.
+  // The number its temporaries carry; backdate makes a file look long unchanged.
   std::uint64_t writerId = 4242;
-  std::set<std::uint64_t> endedWriters;
+  void backdate(std::string_view path, std::int64_t seconds) { files_[normalisePath(path)].quietFor += seconds; }
 
   // ---- Connected state: nullopt makes the query fail; refuseSet makes a set fail.
   std::optional<std::uint32_t> connectedState = kInternetStateConnected;
@@ -94,6 +95,8 @@ class FakePlatform : public FilePlatform {
   struct StoredFile {
     std::string bytes;
     bool readOnly = false;
+    std::int64_t quietFor = 0;
+    std::weak_ptr<void> writer;  // claimed while it lives
   };
   bool folderExistsNormalised(const std::string& key) const;
 

@@ -35,7 +35,9 @@ class FaultyFileSystem : public FileSystem {
     return due() ? error_ : inner_.lockFolder(p, l);
   }
   std::uint64_t writerId() override { return inner_.writerId(); }
-  bool writerAlive(std::uint64_t w) override { return due() || inner_.writerAlive(w); }
+  bool removeIfAbandoned(const std::string& p, std::int64_t quiet) override {
+    return !due() && inner_.removeIfAbandoned(p, quiet);
+  }
 
  private:
   class File : public WritableFile {
