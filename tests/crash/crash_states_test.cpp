@@ -106,6 +106,7 @@ class RecordingFs : public FileSystem {
   FsError createExclusive(const std::string& path, FileAccess, std::unique_ptr<WritableFile>& file) override {
     if (const FsError e = canCreate(path)) return e;
     file = std::make_unique<File>(*this, nextInode_);
+    claimed_.insert(nextInode_);
     return record({Op::Create, keyOf(path), "", nextInode_++});
   }
   FsError renameOver(const std::string& from, const std::string& to) override {
@@ -138,8 +139,11 @@ class RecordingFs : public FileSystem {
     return 0;
   }
   std::uint64_t writerId() override { return writer; }
-  // The process before the cut has ended.
-  bool writerAlive(std::uint64_t w) override { return w == writer; }
+  // Claims die with the process, and a reboot takes long enough for any age.
+  bool removeIfAbandoned(const std::string& path, std::int64_t) override {
+    const auto it = now.links.find(keyOf(path));
+    return it != now.links.end() && !claimed_.count(it->second) && record({Op::Remove, keyOf(path)}) == 0;
+  }
 
  private:
   FsError canCreate(const std::string& path) {
@@ -149,6 +153,7 @@ class RecordingFs : public FileSystem {
   class File : public WritableFile {
    public:
     File(RecordingFs& fs, int inode) : fs_(fs), inode_(inode) {}
+    ~File() override { fs_.claimed_.erase(inode_); }
     FsError write(std::string_view bytes) override { return fs_.record({Op::Write, "", std::string(bytes), inode_}); }
     FsError flush() override { return fs_.record({Op::Flush, "", "", inode_}); }
     FsError close() override { return 0; }
@@ -157,6 +162,7 @@ class RecordingFs : public FileSystem {
     RecordingFs& fs_;
     int inode_;
   };
+  std::set<int> claimed_;  // inodes of this process's files still being written
   static inline int nextInode_ = 1;  // shared, so that a state's inodes and a later put never meet
 };
 
