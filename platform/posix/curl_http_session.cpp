@@ -73,9 +73,9 @@ struct ReplySink {
   std::uint64_t maxBytes;
   bool askedGzip;
   bool overCap = false;
-  std::exception_ptr failure;  // thrown again once curl has returned
-  bool gzip = false;           // the reply says Content-Encoding: gzip
-  std::unique_ptr<GzipStream> decoder;
+  std::exception_ptr failure{};  // thrown again once curl has returned
+  bool gzip = false;            // the reply says Content-Encoding: gzip
+  std::unique_ptr<GzipStream> decoder{};
 
   bool take(const char* data, std::size_t n) {
     if (body->size() + n > maxBytes) {
@@ -145,7 +145,7 @@ class CurlHttpSession : public HttpSession {
     // Reset drops the previous request's options but keeps the live connections.
     curl_easy_reset(handle_);
     HttpReply reply;
-    ReplySink sink{&reply.body, limits_.maxReplyBytes, limits_.askCompressed, false, nullptr, false, nullptr};
+    ReplySink sink{.body = &reply.body, .maxBytes = limits_.maxReplyBytes, .askedGzip = limits_.askCompressed};
     char errorText[CURL_ERROR_SIZE] = {};
     const std::string url = requestLineAddress(request.url);
 

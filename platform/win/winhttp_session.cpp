@@ -99,8 +99,8 @@ class WinHttpSession : public HttpSession {
     ::WinHttpSetOption(req.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
     DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
     ::WinHttpSetOption(req.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof autologon);
-    // WinHTTP then sends the header and hands back the decoded body; a system
-    // that refuses the option cannot decode, so the control does not ask there.
+    // With the option WinHTTP sends "Accept-Encoding: gzip" itself and hands back
+    // the decoded body; a system that refuses it cannot decode, so nothing is asked.
     bool gzip = false;
     if (limits_.askCompressed) {
       DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_GZIP;
