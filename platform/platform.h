@@ -73,12 +73,26 @@ struct HttpLimits {
   // The whole request, from its start to the reply's last byte: a peer
   // that sends a byte now and then stays within the stall limit forever.
   std::chrono::seconds request{30 * 60};
+  // Ask for gzip-compressed replies where the transport can decode them; the
+  // body handed back is always the decoded one. Off only to measure the difference.
+  bool askCompressed = true;
 };
 
 // The whole-request limit as the sessions use it: a year at most, so that a
 // host's huge value cannot overflow their time arithmetic.
 inline std::chrono::seconds wholeRequestLimit(const HttpLimits& limits) {
   return std::clamp(limits.request, std::chrono::seconds(0), std::chrono::seconds(366LL * 24 * 3600));
+}
+
+// The largest announced length a session takes before reading the body. A
+// compressed reply announces its compressed size, and the cap is on the decoded
+// one: refused at once is only what would not decode under the cap even as
+// deflate's stored blocks (a few bytes per 64 KiB); the rest is counted as it decodes.
+inline std::uint64_t announcedLengthCap(const HttpLimits& limits, bool compressed) {
+  const std::uint64_t cap = limits.maxReplyBytes;
+  if (!compressed) return cap;
+  const std::uint64_t slack = cap / 1024 + 1024;
+  return cap > UINT64_MAX - slack ? UINT64_MAX : cap + slack;
 }
 
 // One HTTP connection cache (one handle), kept for a control's life so that
