@@ -108,7 +108,6 @@ PageReply Pages::upload(const QueryString& query, const PageRequest& request) {
   const std::string company = query.value("CompanyID");
   auto store = stores_.acquire();
   if (!store->companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
-  std::lock_guard lock(writeMutex_);
   // Stored (and synced to disk) before "Success" goes out; a repeat of a post whose
   // reply was lost carries the same key and is answered without a second copy.
   store->storeTransaction(pageId, company, body, utcNow(), request.idempotencyKey);
