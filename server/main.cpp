@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
   ServiceOptions options;
   auto* serveCmd = app.add_subcommand("serve", "Serve the pages until SIGINT or SIGTERM");
   serveCmd->add_option("--db", db, dbHelp)->required();
-  std::size_t connections = 8;
-  serveCmd->add_option("--connections", connections, "Connections to a PostgreSQL database")
+  std::size_t connections = 16;
+  serveCmd->add_option("--connections", connections, "Connections to a PostgreSQL database (one per request thread: none waits)")
       ->capture_default_str()
       ->check(CLI::Range(1, 1000));
   serveCmd->add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str()->check(

@@ -81,11 +81,12 @@ std::string displayName(const std::string& conninfo) {
   std::string name;
   for (const char* key : {"host", "hostaddr", "port", "dbname", "user"}) {
     for (auto* o = options; o->keyword; ++o) {
-      if (o->val && *o->val && std::strcmp(o->keyword, key) == 0) name += std::string(name.empty() ? "" : " ") + key + "=" + o->val;
+      if (!o->val || !*o->val || std::strcmp(o->keyword, key) != 0) continue;
+      name.append(" ").append(key).append("=").append(o->val);
     }
   }
   PQconninfoFree(options);
-  return "PostgreSQL " + (name.empty() ? std::string("(libpq's defaults)") : name);
+  return "PostgreSQL" + (name.empty() ? std::string(" (libpq's defaults)") : name);
 }
 
 std::string trimmed(const char* message) {
@@ -209,6 +210,9 @@ void PgStore::connect() {
   if (run("SELECT current_setting('synchronous_commit')", {}).bytes(0, 0) == "off") {
     execute("SET synchronous_commit = on");
   }
+  // The statements are few and their plans do not depend on the values: planned once
+  // per connection rather than at every run.
+  execute("SET plan_cache_mode = force_generic_plan");
 }
 
 bool PgStore::hasSchema() {
@@ -258,7 +262,8 @@ PgResult PgStore::run(std::string_view sql, std::initializer_list<PgParam> param
   }
   auto found = prepared_.find(sql);
   if (found == prepared_.end()) {
-    const std::string name = "s" + std::to_string(prepared_.size());
+    std::string name = std::to_string(prepared_.size());
+    name.insert(name.begin(), 's');
     const PgResult prepared(PQprepare(conn_, name.c_str(), std::string(sql).c_str(), count, types.data()));
     if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) fail("cannot prepare a statement");
     found = prepared_.emplace(std::string(sql), name).first;

@@ -19,7 +19,7 @@ class StorePool {
  public:
   // Opens the first connection. Throws DatabaseError as Store::open does.
   // `postgresConnections` bounds the connections to a PostgreSQL database.
-  explicit StorePool(std::string db, std::size_t postgresConnections = 8);
+  explicit StorePool(std::string db, std::size_t postgresConnections = 16);
 
   // A connection held until the lease ends.
   class Lease {
