@@ -31,19 +31,18 @@ namespace qmx {
 namespace {
 
 // The server's demo company on a machine with data under C:\QMXData\12 and
-// `count` transactions saved by the control itself ("n" numbers them, "m" tags the
-// machine when given), and a script that uploads them.
+// `count` transactions saved by the control itself ("n" numbers them from
+// `first`), and a script that uploads them.
 struct Machine {
   test::TempRoot root;
-  Machine(int count, const std::string& serverBase, const std::string& tag = "") {
+  Machine(int count, const std::string& serverBase, int first = 0) {
     root.writeOneInstallation(test::ServerProcess::kCompanyId);
     root.makeFolder("drive_c/QMXData/12");
     PosixPlatform platform(root.path(), [](const std::string&) {});
     XMLLoad control(platform);
-    const std::string mark = tag.empty() ? "" : "m=\"" + tag + "\" ";
     for (int i = 0; i < count; ++i) {
       // Equal texts under different names are different transactions.
-      control.SaveLocal("<xml><rs:data Screen=\"Order\"><z:row " + mark + "n=\"" + std::to_string(i / 2) +
+      control.SaveLocal("<xml><rs:data Screen=\"Order\"><z:row n=\"" + std::to_string(first + i / 2) +
                             "\" s=\"Caf\xC3\xA9\"/></rs:data></xml>",
                         "t" + std::to_string(i) + ".xml");
     }
@@ -71,24 +70,20 @@ struct Machine {
   }
 };
 
-// Each "n" of each machine was stored twice, once for each of its two names, with
-// its accent as UTF-8, and nothing else was.
+// Each "n" of each machine (numbered from 1000 times its index) was stored twice,
+// once for each of its two names, with its accent as UTF-8, and nothing else was.
 void expectEachStoredOnce(const test::ServerProcess& server, int count, int machines = 1) {
-  std::map<std::string, int> counts;
+  std::map<int, int> counts;
   const std::regex number("\tOrder\t.*n=\"([0-9]+)\" s=\"Caf\xC3\xA9\"");
-  const std::regex tag("m=\"([0-9]+)\"");
   std::istringstream lines(server.command({"list-transactions"}).out);
   int stored = 0;
   for (std::string line; std::getline(lines, line); ++stored) {
-    std::smatch m, t;
-    if (std::regex_search(line, m, number)) ++counts[(std::regex_search(line, t, tag) ? t[1].str() : "") + "/" + m[1].str()];
+    std::smatch m;
+    if (std::regex_search(line, m, number)) ++counts[std::stoi(m[1])];
   }
   EXPECT_EQ(stored, count * machines);
   for (int machine = 0; machine < machines; ++machine) {
-    for (int n = 0; n < count / 2; ++n) {
-      const std::string key = (machines > 1 ? std::to_string(machine) : "") + "/" + std::to_string(n);
-      EXPECT_EQ(counts[key], 2) << "m/n=" << key;
-    }
+    for (int n = 0; n < count / 2; ++n) EXPECT_EQ(counts[machine * 1000 + n], 2) << "n=" << machine * 1000 + n;
   }
 }
 
@@ -152,7 +147,7 @@ TEST(UploadOnce, PostgreSQLTwoInstancesKilledAndRestartedStoreEachTransactionOnc
   test::ServerProcess a(QMX_SERVER_PATH, *db, true), b(QMX_SERVER_PATH, *db, false);
   std::vector<std::unique_ptr<Machine>> machines;
   for (int m = 0; m < 4; ++m) {
-    machines.push_back(std::make_unique<Machine>(kCount, a.baseUrl(), std::to_string(m)));
+    machines.push_back(std::make_unique<Machine>(kCount, a.baseUrl(), m * 1000));
     machines.back()->root.write("b.qmx", "ServerBase = \"" + b.baseUrl() + "\"\nBackOnline\n");
   }
   const auto waiting = [&] {

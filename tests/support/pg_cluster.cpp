@@ -14,22 +14,6 @@ namespace qmx::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The newest installed server's programs.
-std::string findBin() {
-  if (const char* bin = std::getenv("QMX_PG_BIN"); bin && *bin) return bin;
-  std::string best;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
-    const std::string bin = (entry.path() / "bin").string();
-    if (fs::exists(bin + "/initdb") && (best.empty() || bin > best)) best = bin;
-  }
-  return best;
-}
-
-}  // namespace
-
 std::optional<std::string> databaseFor(std::string_view engine) {
   if (engine != "PostgreSQL") return "";
   PgCluster* cluster = PgCluster::shared();
@@ -39,7 +23,13 @@ std::optional<std::string> databaseFor(std::string_view engine) {
 
 PgCluster* PgCluster::shared() {
   static const std::unique_ptr<PgCluster> cluster = [] {
-    const std::string bin = findBin();
+    // The newest installed server's programs.
+    std::string bin = std::getenv("QMX_PG_BIN") ? std::getenv("QMX_PG_BIN") : "";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ec)) {
+      const std::string found = (entry.path() / "bin").string();
+      if (!std::getenv("QMX_PG_BIN") && fs::exists(found + "/initdb") && found > bin) bin = found;
+    }
     return bin.empty() ? nullptr : std::make_unique<PgCluster>(bin);
   }();
   return cluster.get();
@@ -51,9 +41,7 @@ PgCluster::PgCluster(std::string bin) : bin_(std::move(bin)) {
   folder_ = tmpl;
   if (::geteuid() == 0) {
     const passwd* nobody = ::getpwnam("nobody");
-    if (!nobody || ::chown(folder_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
-      throw std::runtime_error("cannot hand " + folder_ + " to user nobody");
-    }
+    if (!nobody || ::chown(folder_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) throw std::runtime_error("chown failed");
   }
   run(bin_ + "/initdb", {"-D", folder_ + "/data", "-A", "trust", "-U", "qmx", "-E", "UTF8", "--locale=C", "--no-sync"},
       true);
@@ -67,7 +55,7 @@ PgCluster::PgCluster(std::string bin) : bin_(std::move(bin)) {
 PgCluster::~PgCluster() {
   try {
     run(bin_ + "/pg_ctl", {"-D", folder_ + "/data", "-m", "immediate", "stop"}, true);
-  } catch (const std::exception&) {
+  } catch (const std::exception&) {  // gone already
   }
   std::error_code ec;
   fs::remove_all(folder_, ec);
@@ -85,12 +73,12 @@ void PgCluster::run(const std::string& program, std::vector<std::string> args, b
 
 std::string PgCluster::newDatabase() {
   const std::string name = "qmx" + std::to_string(++databases_);
-  run(bin_ + "/createdb", {"-h", folder_, "-U", "qmx", name}, false);
+  run(bin_ + "/createdb", {"-h", folder_, "-U", "qmx", name});
   return "host=" + folder_ + " dbname=" + name + " user=qmx";
 }
 
 void PgCluster::sql(const std::string& conninfo, const std::string& statement) const {
-  run(bin_ + "/psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", conninfo, "-c", statement}, false);
+  run(bin_ + "/psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", conninfo, "-c", statement});
 }
 
 }  // namespace qmx::test

@@ -16,19 +16,17 @@ inline constexpr const char* kNoPostgres =
     "PostgreSQL tests skipped: no initdb in /usr/lib/postgresql/*/bin or $QMX_PG_BIN (scripts/deps installs it)";
 
 // A fresh database for a test on `engine`: "" (the server makes a file) for
-// "SQLite", a new database of this process's cluster for "PostgreSQL"; nullopt when
+// "SQLite", a new database in this process's cluster for "PostgreSQL"; nullopt when
 // PostgreSQL's programs are absent.
 std::optional<std::string> databaseFor(std::string_view engine);
 
 class PgCluster {
  public:
-  // This process's cluster, started at first use; nullptr when PostgreSQL's programs
-  // are not installed. Throws when they are but the cluster does not start.
+  // This process's cluster, started at first use; nullptr without PostgreSQL's
+  // programs. Throws when they are there but the cluster does not start.
   static PgCluster* shared();
   explicit PgCluster(std::string bin);
   ~PgCluster();
-  PgCluster(const PgCluster&) = delete;
-  PgCluster& operator=(const PgCluster&) = delete;
 
   // A new empty database: its libpq connection string.
   std::string newDatabase();
@@ -36,7 +34,7 @@ class PgCluster {
   void sql(const std::string& conninfo, const std::string& statement) const;
 
  private:
-  void run(const std::string& program, std::vector<std::string> args, bool asServerUser) const;
+  void run(const std::string& program, std::vector<std::string> args, bool asServerUser = false) const;
   std::string bin_, folder_;
   int databases_ = 0;
 };
