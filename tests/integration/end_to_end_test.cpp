@@ -1,10 +1,8 @@
 // A day in the life of a machine, against the real qmx-server on loopback over each
-// storage engine: log in, download the data sets, see the server's changes merged,
-// log in offline and work from the cache, come back and upload what was saved.
-// Saved transactions going up under failures: upload_once_test.cpp.
+// storage engine: log in, download a data set, see the server's changes merged, then
+// log in offline and work from the cache. Saved transactions going up: upload_once_test.cpp.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,16 +37,12 @@ std::string rowField(const XmlDocument& doc, int key, const char* field) {
 
 class EndToEnd : public testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override {
-    const auto db = test::databaseFor(GetParam());
-    if (!db) GTEST_SKIP() << test::kNoPostgres;
-    process = std::make_unique<ServerProcess>(QMX_SERVER_PATH, *db, true);
-  }
-  std::unique_ptr<ServerProcess> process;
+  void SetUp() override { if (!db) GTEST_SKIP() << test::kNoPostgres; }
+  std::optional<std::string> db = test::databaseFor(GetParam());
+  ServerProcess server{QMX_SERVER_PATH, db.value_or(""), true};
 };
 
-TEST_P(EndToEnd, DownloadRefreshOfflineWorkAndUploadAgainstTheServer) {
-  ServerProcess& server = *process;
+TEST_P(EndToEnd, DownloadRefreshAndOfflineWorkAgainstTheServer) {
   test::TempRoot root;
   root.writeOneInstallation(ServerProcess::kCompanyId);  // data under C:\QMXData\12
   root.makeFolder("drive_c");
@@ -65,8 +59,6 @@ TEST_P(EndToEnd, DownloadRefreshOfflineWorkAndUploadAgainstTheServer) {
     ASSERT_TRUE(first && first->first_child()) << online.control.get_ErrorDesc();
     EXPECT_EQ(first->select_nodes("//z:row").size(), 12u);
     ASSERT_TRUE(root.exists(cacheFile));
-    address = page;
-    EXPECT_EQ(online.control.XMLLoad_(address, "items.xml")->select_nodes("//z:row").size(), 12u);
 
     // The server changes one row and adds another; the next load merges them.
     server.changeRow("customers.xml", 3, {{"sName", "Changed \xC3\xA9 name"}});
@@ -88,16 +80,6 @@ TEST_P(EndToEnd, DownloadRefreshOfflineWorkAndUploadAgainstTheServer) {
   std::string address = page;
   EXPECT_EQ(rowField(offline.control.XMLLoad_(address, "customers.xml", "New"), 3, "sName"), "Changed \xC3\xA9 name");
   EXPECT_TRUE(offline.messages.empty());
-
-  // Two transactions saved offline go up once the machine is back online.
-  offline.control.SaveLocal("<xml><rs:data Screen=\"OrderEntry\"><z:row iQty=\"200\"/></rs:data></xml>", "o1.xml");
-  offline.control.SaveLocal("<xml><rs:data Screen=\"OrderEntry\"><z:row iQty=\"4\"/></rs:data></xml>", "o2.xml");
-  offline.control.SetOffline(false);
-  offline.control.BackOnline();
-  EXPECT_TRUE(offline.messages.empty());
-  const std::string stored = server.command({"list-transactions"}).out;
-  EXPECT_NE(stored.find("\tOrderEntry\t<xml><rs:data Screen=\"OrderEntry\"><z:row iQty=\"200\"/>"), std::string::npos);
-  EXPECT_NE(stored.find("iQty=\"4\""), std::string::npos) << stored;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, EndToEnd, testing::Values("SQLite", "PostgreSQL"),

@@ -51,12 +51,9 @@ struct Parsed {
   }
 };
 
-// Over each storage engine: the same requests get the same replies.
 class ServerTest : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override {
-    if (!db) GTEST_SKIP() << kNoPostgres;
-  }
+  void SetUp() override { if (!db) GTEST_SKIP() << kNoPostgres; }
   std::optional<std::string> db = databaseFor(GetParam());
   ServerProcess server{QMX_SERVER_PATH, db.value_or(""), true, true};
   TempRoot root;
