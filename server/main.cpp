@@ -36,8 +36,12 @@ int initDemo(const std::string& db, const std::string& company) {
     try {
       fillDemo(*store, company);
     } catch (...) {
-      // A half-filled database would be refused by the next init-demo; leave none.
-      store->discard();
+      // A half-filled database would be refused by the next init-demo; leave none,
+      // and report what went wrong first.
+      try {
+        store->discard();
+      } catch (const std::exception&) {
+      }
       throw;
     }
   }
@@ -90,8 +94,6 @@ int main(int argc, char** argv) {
   CLI::App app{"qmx-server: the reference service pages over a SQLite file or a PostgreSQL database"};
   app.require_subcommand(1);
 
-  // A SQLite file, or a PostgreSQL database: a postgresql:// (postgres://) URI or
-  // a key=value libpq connection string.
   const std::string dbHelp = "Database: a SQLite file, or PostgreSQL as postgresql://... or host=... dbname=...";
   std::string db;
   std::string company = kDemoCompanyId;
@@ -104,7 +106,7 @@ int main(int argc, char** argv) {
   auto* serveCmd = app.add_subcommand("serve", "Serve the pages until SIGINT or SIGTERM");
   serveCmd->add_option("--db", db, dbHelp)->required();
   std::size_t connections = 16;
-  serveCmd->add_option("--connections", connections, "Connections to a PostgreSQL database (one per request thread: none waits)")
+  serveCmd->add_option("--connections", connections, "Connections to a PostgreSQL database (one a request thread)")
       ->capture_default_str()
       ->check(CLI::Range(1, 1000));
   serveCmd->add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str()->check(
