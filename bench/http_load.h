@@ -29,13 +29,15 @@ struct LoadResult {
   double perSecond() const { return seconds > 0 ? replies / seconds : 0; }
 };
 
-// `clients` threads, each with its own connection, sending GET `target` to
-// 127.0.0.1:port back to back until `duration` has passed (a reply under way then
-// is still waited for and counted). `check` sees every reply body and
-// returns false for a wrong one, which ends the run with std::runtime_error, as does
-// a transport failure.
+// `clients` threads, each with its own connection, sending GET `target` (or, with a
+// body, POST it under an Idempotency-Key of its own each time) to 127.0.0.1:port back
+// to back until `duration` has passed (a reply under way then is still waited for and
+// counted). `check` sees every reply body and returns false for a wrong one, which
+// ends the run with std::runtime_error, as does a transport failure.
 inline LoadResult runClients(int port, const std::string& target, int clients, std::chrono::duration<double> duration, bool keepAlive,
-                             const std::function<bool(const std::string&)>& check) {
+                             const std::function<bool(const std::string&)>& check, const std::string& body = "") {
+  static std::atomic<long> posts{0};
+  const std::string keyPrefix = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-";
   std::atomic<long> replies{0};
   std::atomic<bool> failed{false};
   std::string failure;
@@ -50,7 +52,9 @@ inline LoadResult runClients(int port, const std::string& target, int clients, s
       client.set_tcp_nodelay(true);
       client.set_read_timeout(60, 0);
       while (!failed && std::chrono::steady_clock::now() < deadline) {
-        const auto res = client.Get(target.c_str());
+        const auto res = body.empty() ? client.Get(target.c_str())
+                                      : client.Post(target.c_str(), {{"Idempotency-Key", keyPrefix + std::to_string(++posts)}},
+                                                    body, "text/xml");
         if (!res || res->status != 200 || !check(res->body)) {
           std::lock_guard lock(failureMutex);
           failure = res ? "HTTP " + std::to_string(res->status) + ": " + res->body.substr(0, 200)

@@ -1,76 +1,27 @@
 #include "server/database.h"
 
-#include <filesystem>
 #include <random>
-#include <stdexcept>
 
 #include "base/ascii_text.h"
 #include "base/utf8.h"
-#include "server/query.h"
+#include "server/pg_store.h"
+#include "server/sqlite_store.h"
 
 namespace qmx::server {
 
-namespace {
+bool isPostgresTarget(std::string_view db) {
+  return db.starts_with("postgresql://") || db.starts_with("postgres://") || db.find('=') != std::string_view::npos;
+}
 
-constexpr const char* kSchemaVersion = "1";
+std::unique_ptr<Store> Store::open(const std::string& db) {
+  if (isPostgresTarget(db)) return std::make_unique<PgStore>(db, false);
+  return SqliteStore::open(db);
+}
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);
-CREATE TABLE companies(company_id TEXT PRIMARY KEY, name TEXT NOT NULL);
-CREATE TABLE users(
-  company_id TEXT NOT NULL REFERENCES companies(company_id),
-  user_name TEXT NOT NULL,
-  password_hash TEXT NOT NULL,
-  level INTEGER NOT NULL,
-  PRIMARY KEY(company_id, user_name));
-CREATE TABLE data_sets(
-  set_id INTEGER PRIMARY KEY,
-  company_id TEXT NOT NULL REFERENCES companies(company_id),
-  name TEXT NOT NULL,
-  mod_seq INTEGER NOT NULL,
-  UNIQUE(company_id, name));
-CREATE TABLE data_fields(
-  set_id INTEGER NOT NULL REFERENCES data_sets(set_id),
-  position INTEGER NOT NULL,
-  name TEXT NOT NULL,
-  PRIMARY KEY(set_id, name));
-CREATE TABLE data_rows(
-  set_id INTEGER NOT NULL REFERENCES data_sets(set_id),
-  ikey INTEGER NOT NULL,
-  mod_seq INTEGER NOT NULL,
-  PRIMARY KEY(set_id, ikey));
-CREATE INDEX data_rows_by_change ON data_rows(set_id, mod_seq);
-CREATE TABLE row_values(
-  set_id INTEGER NOT NULL,
-  ikey INTEGER NOT NULL,
-  field TEXT NOT NULL,
-  value TEXT NOT NULL,
-  PRIMARY KEY(set_id, ikey, field),
-  FOREIGN KEY(set_id, ikey) REFERENCES data_rows(set_id, ikey));
-CREATE TABLE transactions(
-  id INTEGER PRIMARY KEY,
-  page_id TEXT NOT NULL,
-  company_id TEXT NOT NULL,
-  received_at TEXT NOT NULL,
-  body TEXT NOT NULL);
-)sql";
-
-// Added after the first databases were made: created when missing, so that those
-// databases keep working.
-constexpr const char* kTransactionKeys = R"sql(
-CREATE TABLE IF NOT EXISTS transaction_keys(
-  company_id TEXT NOT NULL,
-  idempotency_key TEXT NOT NULL,
-  transaction_id INTEGER NOT NULL REFERENCES transactions(id),
-  PRIMARY KEY(company_id, idempotency_key));
-)sql";
-
-// Every value with its row's key, so that a data set is read from this index alone,
-// in key order, without a look-up in the table per value. Added after the first
-// databases were made: created when missing.
-constexpr const char* kValuesByRow = R"sql(
-CREATE INDEX IF NOT EXISTS row_values_by_row ON row_values(set_id, ikey, field, value);
-)sql";
+std::unique_ptr<Store> Store::create(const std::string& db) {
+  if (isPostgresTarget(db)) return std::make_unique<PgStore>(db, true);
+  return SqliteStore::create(db);
+}
 
 std::string newInstanceId() {
   std::random_device rd;
@@ -79,15 +30,6 @@ std::string newInstanceId() {
   return hexNumber(value, 8);
 }
 
-std::optional<std::string> metaValue(Connection& db, const char* name) {
-  auto st = db.cached("SELECT value FROM meta WHERE name = ?1");
-  st->bind(1, name);
-  if (!st->step()) return std::nullopt;
-  return st->text(0);
-}
-
-// Field names become attribute names of z:row, and values attribute values: both must
-// make well-formed XML, or every reply of the data set would be unreadable.
 void checkRow(std::string_view dataSet, const std::vector<std::pair<std::string, std::string>>& fields) {
   if (dataSet.empty()) throw std::invalid_argument("the data set name is empty");
   for (const auto& [name, value] : fields) {
@@ -106,224 +48,29 @@ void checkRow(std::string_view dataSet, const std::vector<std::pair<std::string,
   }
 }
 
-}  // namespace
+RowAssembler::RowAssembler(DataSetReader& reader, const std::vector<std::string>& fieldNames)
+    : reader_(reader), fieldNames_(fieldNames), values_(fieldNames.size()), present_(fieldNames.size(), nullptr) {}
 
-Store::Store(const std::string& path, bool create) : db_(path, create) {
-  if (create) {
-    // Readers (the service) and writers (change-row) work at the same time.
-    db_.execute("PRAGMA journal_mode = WAL");
-    // Only this process writes a database being created, and a creation cut short by
-    // a system crash is simply run again; skipping the syncs makes it ten times faster.
-    db_.execute("PRAGMA synchronous = OFF");
-    WriteTransaction tx(db_);
-    db_.execute(kSchema);
-    db_.execute(kTransactionKeys);
-    db_.execute(kValuesByRow);
-    instanceId_ = newInstanceId();
-    auto st = db_.prepare("INSERT INTO meta(name, value) VALUES ('schema', ?1), ('instance', ?2), ('change', '0')");
-    st.bind(1, kSchemaVersion).bind(2, instanceId_).run();
-    tx.commit();
-    return;
+void RowAssembler::add(std::int32_t key, std::string_view field, std::string_view value) {
+  if (inRow_ && key != key_) {
+    reader_.row(key_, present_);
+    std::fill(present_.begin(), present_.end(), nullptr);
   }
-  std::optional<std::string> schema;
-  try {
-    schema = metaValue(db_, "schema");
-  } catch (const DatabaseError&) {
-    throw DatabaseError(path + ": not a qmx-server database");
-  }
-  if (schema != kSchemaVersion) throw DatabaseError(path + ": not a qmx-server database of this version");
-  instanceId_ = metaValue(db_, "instance").value_or("");
-  db_.execute(kTransactionKeys);
-  db_.execute(kValuesByRow);
-  // An upload is answered "Success" only once it would survive a power cut.
-  db_.execute("PRAGMA synchronous = FULL");
-  // Large data sets are read through the page cache's own memory rather than a copy
-  // per page; writes still go through the journal as before.
-  db_.execute("PRAGMA mmap_size = 1073741824");
-}
-
-Store Store::open(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) throw DatabaseError(path + ": no such database");
-  return Store(path, false);
-}
-
-Store Store::create(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::exists(path, ec)) throw DatabaseError(path + ": the file exists already");
-  return Store(path, true);
-}
-
-std::int64_t Store::currentChange() {
-  return std::stoll(metaValue(db_, "change").value_or("0"));
-}
-
-void Store::addCompany(std::string_view companyId, std::string_view name) {
-  auto st = db_.prepare("INSERT INTO companies(company_id, name) VALUES (?1, ?2)");
-  st.bind(1, companyId).bind(2, name).run();
-}
-
-bool Store::companyExists(std::string_view companyId) {
-  auto st = db_.cached("SELECT 1 FROM companies WHERE company_id = ?1");
-  st->bind(1, companyId);
-  return st->step();
-}
-
-void Store::putUser(std::string_view companyId, std::string_view userName, std::string_view passwordHash, int level) {
-  auto st = db_.prepare(
-      "INSERT INTO users(company_id, user_name, password_hash, level) VALUES (?1, ?2, ?3, ?4) "
-      "ON CONFLICT(company_id, user_name) DO UPDATE SET password_hash = excluded.password_hash, level = excluded.level");
-  st.bind(1, companyId).bind(2, userName).bind(3, passwordHash).bind(4, std::int64_t{level}).run();
-}
-
-std::optional<UserRecord> Store::findUser(std::string_view companyId, std::string_view userName) {
-  auto st = db_.cached("SELECT password_hash, level FROM users WHERE company_id = ?1 AND user_name = ?2");
-  st->bind(1, companyId).bind(2, userName);
-  if (!st->step()) return std::nullopt;
-  return UserRecord{st->text(0), static_cast<int>(st->integer(1))};
-}
-
-std::int64_t Store::changeRow(std::string_view companyId, std::string_view dataSet, std::int32_t key,
-                              const std::vector<std::pair<std::string, std::string>>& fields) {
-  checkRow(dataSet, fields);
-  // One write transaction: a reader never sees a stamp whose row is not yet there.
-  WriteTransaction tx(db_);
-  if (!companyExists(companyId)) throw DatabaseError(db_.path() + ": no company \"" + std::string(companyId) + "\"");
-  const std::int64_t change = currentChange() + 1;
-  db_.prepare("UPDATE meta SET value = ?1 WHERE name = 'change'").bind(1, std::to_string(change)).run();
-
-  std::int64_t setId = 0;
-  {
-    auto find = db_.prepare("SELECT set_id FROM data_sets WHERE company_id = ?1 AND name = ?2");
-    find.bind(1, companyId).bind(2, dataSet);
-    if (find.step()) {
-      setId = find.integer(0);
-      db_.prepare("UPDATE data_sets SET mod_seq = ?1 WHERE set_id = ?2").bind(1, change).bind(2, setId).run();
-    } else {
-      db_.prepare("INSERT INTO data_sets(company_id, name, mod_seq) VALUES (?1, ?2, ?3)")
-          .bind(1, companyId).bind(2, dataSet).bind(3, change).run();
-      setId = db_.lastInsertId();
+  inRow_ = true;
+  key_ = key;
+  if (field.empty()) return;
+  for (size_t i = 0; i < fieldNames_.size(); ++i) {
+    if (fieldNames_[i] == field) {
+      values_[i].assign(value);
+      present_[i] = &values_[i];
+      return;
     }
   }
-  for (const auto& field : fields) {
-    db_.prepare(
-           "INSERT OR IGNORE INTO data_fields(set_id, position, name) "
-           "VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM data_fields WHERE set_id = ?1), ?2)")
-        .bind(1, setId).bind(2, field.first).run();
-  }
-  db_.prepare(
-         "INSERT INTO data_rows(set_id, ikey, mod_seq) VALUES (?1, ?2, ?3) "
-         "ON CONFLICT(set_id, ikey) DO UPDATE SET mod_seq = excluded.mod_seq")
-      .bind(1, setId).bind(2, std::int64_t{key}).bind(3, change).run();
-  for (const auto& [name, value] : fields) {
-    db_.prepare(
-           "INSERT INTO row_values(set_id, ikey, field, value) VALUES (?1, ?2, ?3, ?4) "
-           "ON CONFLICT(set_id, ikey, field) DO UPDATE SET value = excluded.value")
-        .bind(1, setId).bind(2, std::int64_t{key}).bind(3, name).bind(4, value).run();
-  }
-  tx.commit();
-  return change;
 }
 
-bool Store::readDataSet(std::string_view companyId, std::string_view dataSet, std::optional<std::int64_t> since,
-                        DataSetReader& reader) {
-  ReadTransaction tx(db_);
-  std::int64_t setId = 0;
-  std::int64_t modSeq = 0;
-  {
-    auto find = db_.cached("SELECT set_id, mod_seq FROM data_sets WHERE company_id = ?1 AND name = ?2");
-    find->bind(1, companyId).bind(2, dataSet);
-    if (!find->step()) return false;
-    setId = find->integer(0);
-    modSeq = find->integer(1);
-  }
-  std::vector<std::string> fieldNames;
-  {
-    auto names = db_.cached("SELECT name FROM data_fields WHERE set_id = ?1 ORDER BY position");
-    names->bind(1, setId);
-    while (names->step()) fieldNames.push_back(names->text(0));
-  }
-  std::size_t rowCount = 0;
-  {
-    auto count = since ? db_.cached("SELECT count(*) FROM data_rows WHERE set_id = ?1 AND mod_seq > ?2")
-                       : db_.cached("SELECT count(*) FROM data_rows WHERE set_id = ?1");
-    count->bind(1, setId);
-    if (since) count->bind(2, *since);
-    if (count->step()) rowCount = static_cast<std::size_t>(count->integer(0));
-  }
-  reader.begin(modSeq, fieldNames, rowCount);
-
-  // Values come with their rows in key order and, within a row, in the order of the
-  // value table's key (field name); they are put in schema order here rather than by
-  // an ORDER BY, which would make SQLite sort the whole set before the first row.
-  // The whole set reads the rows by their key; changes go through the change index.
-  auto rows = since ? db_.cached(
-                          "SELECT r.ikey, v.field, v.value FROM data_rows r "
-                          "LEFT JOIN row_values v ON v.set_id = r.set_id AND v.ikey = r.ikey "
-                          "WHERE r.set_id = ?1 AND r.mod_seq > ?2 ORDER BY r.ikey")
-                    : db_.cached(
-                          "SELECT r.ikey, v.field, v.value FROM data_rows r "
-                          "LEFT JOIN row_values v ON v.set_id = r.set_id AND v.ikey = r.ikey "
-                          "WHERE r.set_id = ?1 ORDER BY r.ikey");
-  rows->bind(1, setId);
-  if (since) rows->bind(2, *since);
-
-  std::vector<std::string> values(fieldNames.size());
-  std::vector<const std::string*> present(fieldNames.size(), nullptr);
-  bool inRow = false;
-  std::int32_t key = 0;
-  const auto endRow = [&] {
-    reader.row(key, present);
-    std::fill(present.begin(), present.end(), nullptr);
-  };
-  while (rows->step()) {
-    const auto rowKey = static_cast<std::int32_t>(rows->integer(0));
-    if (inRow && rowKey != key) endRow();
-    inRow = true;
-    key = rowKey;
-    // A value of a field the schema does not name is left out, as a row without
-    // values still goes out with its key alone.
-    const std::string_view field = rows->textView(1);
-    if (field.empty()) continue;
-    for (size_t i = 0; i < fieldNames.size(); ++i) {
-      if (fieldNames[i] == field) {
-        values[i].assign(rows->textView(2));
-        present[i] = &values[i];
-        break;
-      }
-    }
-  }
-  if (inRow) endRow();
-  return true;
-}
-
-std::int64_t Store::storeTransaction(std::string_view pageId, std::string_view companyId, std::string_view body,
-                                     std::string_view receivedAt, std::string_view idempotencyKey) {
-  // The look-up and the two inserts commit together, so a transaction is stored
-  // with its key or not at all, and a repeat finds the first one.
-  WriteTransaction tx(db_);
-  if (!idempotencyKey.empty()) {
-    auto known = db_.cached(
-        "SELECT transaction_id FROM transaction_keys WHERE company_id = ?1 AND idempotency_key = ?2");
-    known->bind(1, companyId).bind(2, idempotencyKey);
-    if (known->step()) return known->integer(0);
-  }
-  db_.cached("INSERT INTO transactions(page_id, company_id, received_at, body) VALUES (?1, ?2, ?3, ?4)")
-      ->bind(1, pageId).bind(2, companyId).bind(3, receivedAt).bind(4, body).run();
-  const std::int64_t id = db_.lastInsertId();
-  if (!idempotencyKey.empty()) {
-    db_.cached("INSERT INTO transaction_keys(company_id, idempotency_key, transaction_id) VALUES (?1, ?2, ?3)")
-        ->bind(1, companyId).bind(2, idempotencyKey).bind(3, id).run();
-  }
-  tx.commit();
-  return id;
-}
-
-std::vector<StoredTransaction> Store::transactions() {
-  std::vector<StoredTransaction> list;
-  auto st = db_.prepare("SELECT id, page_id, company_id, received_at, body FROM transactions ORDER BY id");
-  while (st.step()) list.push_back({st.integer(0), st.text(1), st.text(2), st.text(3), st.text(4)});
-  return list;
+void RowAssembler::finish() {
+  if (inRow_) reader_.row(key_, present_);
+  inRow_ = false;
 }
 
 }  // namespace qmx::server

@@ -1,10 +1,9 @@
-// qmx-server: the reference implementation of the service pages, over a SQLite
-// database. Commands: init-demo, serve, change-row, list-transactions.
+// qmx-server: the reference implementation of the service pages, over a SQLite file
+// or a PostgreSQL database. Commands: init-demo, serve, change-row, list-transactions.
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
 #include <exception>
-#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -30,23 +29,28 @@ std::pair<std::string, std::string> splitField(const std::string& item) {
 
 int initDemo(const std::string& db, const std::string& company) {
   if (company.empty()) throw std::invalid_argument("the company identifier is empty");
+  std::string name;
   {
-    Store store = Store::create(db);
+    const auto store = Store::create(db);
+    name = store->name();
     try {
-      fillDemo(store, company);
+      fillDemo(*store, company);
     } catch (...) {
-      // A half-filled database would be refused by the next init-demo; leave none.
-      std::error_code ec;
-      for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix, ec);
+      // A half-filled database would be refused by the next init-demo; leave none,
+      // and report what went wrong first.
+      try {
+        store->discard();
+      } catch (const std::exception&) {
+      }
       throw;
     }
   }
-  std::cout << "created " << db << " with company " << company << std::endl;
+  std::cout << "created " << name << " with company " << company << std::endl;
   return 0;
 }
 
-int serve(const std::string& db, const ServiceOptions& options) {
-  StorePool stores(db);
+int serve(const std::string& db, const ServiceOptions& options, std::size_t connections) {
+  StorePool stores(db, connections);
   Pages pages(stores);
   return runService(pages, options);
 }
@@ -55,9 +59,9 @@ int changeRow(const std::string& db, const std::string& company, const std::stri
               const std::vector<std::string>& fieldArgs) {
   std::vector<std::pair<std::string, std::string>> fields;
   for (const auto& item : fieldArgs) fields.push_back(splitField(item));
-  Store store = Store::open(db);
-  const std::int64_t change = store.changeRow(company, data, key, fields);
-  std::cout << data << " iKey " << key << " stamped " << stampText(store.instanceId(), change) << std::endl;
+  const auto store = Store::open(db);
+  const std::int64_t change = store->changeRow(company, data, key, fields);
+  std::cout << data << " iKey " << key << " stamped " << stampText(store->instanceId(), change) << std::endl;
   return 0;
 }
 
@@ -77,8 +81,7 @@ std::string oneLine(const std::string& text) {
 }
 
 int listTransactions(const std::string& db) {
-  Store store = Store::open(db);
-  for (const auto& t : store.transactions()) {
+  for (const auto& t : Store::open(db)->transactions()) {
     std::cout << t.id << "\t" << t.receivedAt << "\t" << t.companyId << "\t" << oneLine(t.pageId) << "\t" << oneLine(t.body) << "\n";
   }
   std::cout.flush();
@@ -88,19 +91,24 @@ int listTransactions(const std::string& db) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"qmx-server: the reference service pages over a SQLite database"};
+  CLI::App app{"qmx-server: the reference service pages over a SQLite file or a PostgreSQL database"};
   app.require_subcommand(1);
 
+  const std::string dbHelp = "Database: a SQLite file, or PostgreSQL as postgresql://... or host=... dbname=...";
   std::string db;
   std::string company = kDemoCompanyId;
 
   auto* init = app.add_subcommand("init-demo", "Create a new database holding the demo company, users and data sets");
-  init->add_option("--db", db, "Database file to create")->required();
+  init->add_option("--db", db, dbHelp + " (a file to create, or a database without the schema)")->required();
   init->add_option("--company", company, "Company identifier of the demo company")->capture_default_str();
 
   ServiceOptions options;
   auto* serveCmd = app.add_subcommand("serve", "Serve the pages until SIGINT or SIGTERM");
-  serveCmd->add_option("--db", db, "Database file")->required();
+  serveCmd->add_option("--db", db, dbHelp)->required();
+  std::size_t connections = 16;
+  serveCmd->add_option("--connections", connections, "Connections to a PostgreSQL database (one a request thread)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000));
   serveCmd->add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str()->check(
       CLI::Range(0, 65535));
   serveCmd->add_option("--bind", options.bind, "Address to listen on")->capture_default_str();
@@ -110,7 +118,7 @@ int main(int argc, char** argv) {
   std::int32_t key = 0;
   std::vector<std::string> fields;
   auto* change = app.add_subcommand("change-row", "Change or add one row of a data set and stamp it");
-  change->add_option("--db", db, "Database file")->required();
+  change->add_option("--db", db, dbHelp)->required();
   change->add_option("--company", company, "Company identifier")->capture_default_str();
   change->add_option("--data", data, "Data set name, e.g. customers.xml")->required();
   change->add_option("--key", key, "The row's iKey")->required();
@@ -118,13 +126,13 @@ int main(int argc, char** argv) {
 
   auto* list = app.add_subcommand(
       "list-transactions", "Print the received transactions, one a line: number, received (UTC), company, pageID, body");
-  list->add_option("--db", db, "Database file")->required();
+  list->add_option("--db", db, dbHelp)->required();
 
   CLI11_PARSE(app, argc, argv);
 
   try {
     if (init->parsed()) return initDemo(db, company);
-    if (serveCmd->parsed()) return serve(db, options);
+    if (serveCmd->parsed()) return serve(db, options, connections);
     if (change->parsed()) return changeRow(db, company, data, key, fields);
     if (list->parsed()) return listTransactions(db);
   } catch (const CLI::Error& e) {

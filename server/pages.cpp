@@ -108,7 +108,6 @@ PageReply Pages::upload(const QueryString& query, const PageRequest& request) {
   const std::string company = query.value("CompanyID");
   auto store = stores_.acquire();
   if (!store->companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
-  std::lock_guard lock(writeMutex_);
   // Stored (and synced to disk) before "Success" goes out; a repeat of a post whose
   // reply was lost carries the same key and is answered without a second copy.
   store->storeTransaction(pageId, company, body, utcNow(), request.idempotencyKey);
@@ -154,13 +153,17 @@ PageReply Pages::dataSet(const QueryString& query) {
   const std::string time = query.value("Time");
 
   auto store = stores_.acquire();
-  if (!store->companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
   const bool initial = time == "New";
   const std::optional<std::int64_t> since = initial ? std::nullopt : parseStamp(*store, time);
   // A stamp this database never issued cannot be answered with changes: send it all.
   const std::string_view status = initial ? "Success" : !since ? "NEWDATA" : "Success";
   RowsetReply reply(*this, status);
-  if (!store->readDataSet(company, name, since, reply)) return failure(kUnknownDataSet, "Unknown data set " + name);
+  // The company is looked up only when the set is not found: one query for a page
+  // that is served, which on PostgreSQL is one round trip.
+  if (!store->readDataSet(company, name, since, reply)) {
+    if (!store->companyExists(company)) return failure(kUnknownCompany, "Unknown company " + company);
+    return failure(kUnknownDataSet, "Unknown data set " + name);
+  }
   if (since && reply.rowCount() == 0) return PageReply{200, reply.finish("NODATA")};
   return PageReply{200, reply.finish(status)};
 }

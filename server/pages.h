@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,9 +67,6 @@ class Pages {
   PageReply dataSet(const QueryString& query);
 
   StorePool& stores_;
-  // Uploads take turns here rather than in SQLite's busy handler, which sleeps in
-  // steps of up to 100 ms; reads never wait for it.
-  std::mutex writeMutex_;
   std::string decoyHash_;
 };
 

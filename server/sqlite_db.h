@@ -6,19 +6,15 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "server/database.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace qmx::server {
-
-class DatabaseError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class Statement {
  public:

@@ -1,8 +1,11 @@
 // Connections to the service database for the request threads: each request takes
 // one of its own for as long as it runs, so reads never wait for each other, and
-// connections (with their compiled statements) are kept for the next request.
+// connections (with their compiled statements) are kept for the next request. A
+// SQLite file gets one per request thread as needed; PostgreSQL a fixed number, a
+// request waiting for one when every one is in use.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,7 +18,8 @@ namespace qmx::server {
 class StorePool {
  public:
   // Opens the first connection. Throws DatabaseError as Store::open does.
-  explicit StorePool(std::string path);
+  // `postgresConnections` bounds the connections to a PostgreSQL database.
+  explicit StorePool(std::string db, std::size_t postgresConnections = 16);
 
   // A connection held until the lease ends.
   class Lease {
@@ -32,8 +36,8 @@ class StorePool {
     std::unique_ptr<Store> store_;
   };
 
-  // An idle connection, or a new one when every one is in use. Throws DatabaseError
-  // when a new one cannot be opened.
+  // An idle connection, or a new one while the bound allows, else the next one given
+  // back. Throws DatabaseError when a new one cannot be opened.
   Lease acquire();
 
   const std::string& instanceId() const { return instanceId_; }
@@ -41,9 +45,12 @@ class StorePool {
  private:
   void giveBack(std::unique_ptr<Store> store);
 
-  std::string path_;
+  std::string db_;
   std::string instanceId_;
+  std::size_t limit_ = 0;  // 0: none
+  std::size_t open_ = 0;
   std::mutex mutex_;
+  std::condition_variable returned_;
   std::vector<std::unique_ptr<Store>> idle_;
 };
 

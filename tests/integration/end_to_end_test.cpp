@@ -1,6 +1,6 @@
-// A day in the life of a machine, against the real qmx-server on loopback: log
-// in, download a data set, see the server's changes merged, then log in offline
-// and work from the cache. Saved transactions going up: upload_once_test.cpp.
+// A day in the life of a machine, against the real qmx-server on loopback over each
+// storage engine: log in, download a data set, see the server's changes merged, then
+// log in offline and work from the cache. Saved transactions going up: upload_once_test.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +8,7 @@
 
 #include "control/xmlload.h"
 #include "platform/posix/posix_platform.h"
+#include "support/pg_cluster.h"
 #include "support/server_process.h"
 #include "support/temp_root.h"
 
@@ -34,8 +35,14 @@ std::string rowField(const XmlDocument& doc, int key, const char* field) {
   return doc->select_node(path.c_str()).attribute().value();
 }
 
-TEST(EndToEnd, DownloadRefreshAndOfflineWorkAgainstTheServer) {
-  ServerProcess server(QMX_SERVER_PATH);
+class EndToEnd : public testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override { if (!db) GTEST_SKIP() << test::kNoPostgres; }
+  std::optional<std::string> db = test::databaseFor(GetParam());
+  ServerProcess server{QMX_SERVER_PATH, db.value_or(""), true};
+};
+
+TEST_P(EndToEnd, DownloadRefreshAndOfflineWorkAgainstTheServer) {
   test::TempRoot root;
   root.writeOneInstallation(ServerProcess::kCompanyId);  // data under C:\QMXData\12
   root.makeFolder("drive_c");
@@ -74,6 +81,9 @@ TEST(EndToEnd, DownloadRefreshAndOfflineWorkAgainstTheServer) {
   EXPECT_EQ(rowField(offline.control.XMLLoad_(address, "customers.xml", "New"), 3, "sName"), "Changed \xC3\xA9 name");
   EXPECT_TRUE(offline.messages.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, EndToEnd, testing::Values("SQLite", "PostgreSQL"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace qmx

@@ -1,5 +1,6 @@
-// qmx-server end to end: the built program on a free loopback port, spoken to
-// through the control's own HTTP session, so requests go out as the control writes them.
+// qmx-server end to end: the built program on a free loopback port, over a SQLite file
+// and over PostgreSQL, spoken to through the control's own HTTP session, so requests
+// go out as the control writes them.
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
@@ -14,6 +15,7 @@
 
 #include "base/xml_text.h"
 #include "platform/posix/posix_platform.h"
+#include "support/pg_cluster.h"
 #include "support/server_process.h"
 #include "support/temp_root.h"
 
@@ -49,9 +51,11 @@ struct Parsed {
   }
 };
 
-class ServerTest : public ::testing::Test {
+class ServerTest : public ::testing::TestWithParam<const char*> {
  protected:
-  ServerProcess server{QMX_SERVER_PATH, true};
+  void SetUp() override { if (!db) GTEST_SKIP() << kNoPostgres; }
+  std::optional<std::string> db = databaseFor(GetParam());
+  ServerProcess server{QMX_SERVER_PATH, db.value_or(""), true, true};
   TempRoot root;
   PosixPlatform platform{root.path()};
   std::unique_ptr<HttpSession> session = platform.openHttpSession();
@@ -63,7 +67,7 @@ class ServerTest : public ::testing::Test {
   }
 };
 
-TEST_F(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadRequestWithItsOwnNumber) {
+TEST_P(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadRequestWithItsOwnNumber) {
   const HttpReply demo = post("/Bus_ChkComp.asp?Action=Login&Username=demo&Pwd=demo123&CompanyID=VELMORA-DEMO&cucumber=73518");
   EXPECT_EQ(demo.status, 200);
   EXPECT_EQ(demo.contentType, "text/xml; charset=utf-8");
@@ -127,7 +131,7 @@ TEST_F(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadReques
   EXPECT_EQ(server.log().find("demo12"), std::string::npos) << server.log();
 }
 
-TEST_F(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStampAndServeStopsCleanly) {
+TEST_P(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStampAndServeStopsCleanly) {
   const std::string first = Parsed(post(downloadTarget("customers.xml")).body).modTime();
   EXPECT_EQ(Parsed(get(refreshTarget(first)).body).status(), "NODATA");
 
@@ -161,7 +165,7 @@ TEST_F(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStampAndS
   EXPECT_EQ(server.stop(), 0);  // on SIGTERM, with the session's connection still open
 }
 
-TEST_F(ServerTest, CommandsRefuseWhatWouldBreakTheDataAndChangeNothing) {
+TEST_P(ServerTest, CommandsRefuseWhatWouldBreakTheDataAndChangeNothing) {
   for (const std::string& field : {std::string("iKey=5"), std::string("sNote=a\x01z")}) {
     EXPECT_NE(server.command({"change-row", "--data", "customers.xml", "--key", "1", "--field", field}).exitCode, 0)
         << field;
@@ -178,7 +182,7 @@ TEST_F(ServerTest, CommandsRefuseWhatWouldBreakTheDataAndChangeNothing) {
   EXPECT_STREQ(Parsed(post(downloadTarget("customers.xml")).body).row(1).attribute("sName").value(), "Kept");
 }
 
-TEST_F(ServerTest, InitialDownloadIsACompleteRowsetAndItsTextIsExactlyWhatAnXmlWriterMakesOfIt) {
+TEST_P(ServerTest, InitialDownloadIsACompleteRowsetAndItsTextIsExactlyWhatAnXmlWriterMakesOfIt) {
   const Parsed initial(post(downloadTarget("customers.xml")).body);
   const auto xml = initial.doc.child("xml");
   EXPECT_STREQ(xml.attribute("xmlns:rs").value(), "urn:schemas-microsoft-com:rowset");
@@ -206,7 +210,7 @@ TEST_F(ServerTest, InitialDownloadIsACompleteRowsetAndItsTextIsExactlyWhatAnXmlW
   EXPECT_EQ(full.row(3).attribute("sName").value(), tricky);
 }
 
-TEST_F(ServerTest, ConcurrentDownloadsAndUploadsAreEachAnsweredRightAndEveryUploadIsStored) {
+TEST_P(ServerTest, ConcurrentDownloadsAndUploadsAreEachAnsweredRightAndEveryUploadIsStored) {
   const std::string expected = post(downloadTarget("customers.xml")).body;
   constexpr int kThreads = 6, kEach = 15;
   std::atomic<int> wrong{0};
@@ -229,6 +233,9 @@ TEST_F(ServerTest, ConcurrentDownloadsAndUploadsAreEachAnsweredRightAndEveryUplo
   const CommandResult list = server.command({"list-transactions"});
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), kThreads / 2 * kEach) << list.out;
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServerTest, testing::Values("SQLite", "PostgreSQL"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace qmx::test

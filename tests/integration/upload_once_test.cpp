@@ -1,6 +1,7 @@
 // Saved transactions reach the server exactly once, however the uploading
 // process ends: killed at random moments (the post stored, the file not yet
-// deleted), or racing another process that uploads the same folder.
+// deleted), or racing another process that uploads the same folder; and however
+// the service's instances on one PostgreSQL database end.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -10,6 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
+#include <deque>
 #include <map>
 #include <random>
 #include <regex>
@@ -19,6 +22,7 @@
 
 #include "control/xmlload.h"
 #include "platform/posix/posix_platform.h"
+#include "support/pg_cluster.h"
 #include "support/server_process.h"
 #include "support/temp_root.h"
 
@@ -28,23 +32,22 @@ namespace qmx {
 namespace {
 
 // The server's demo company on a machine with data under C:\QMXData\12 and
-// `count` transactions saved by the control itself ("n" numbers them), and a
-// script that uploads them.
+// `count` transactions saved by the control itself ("n" numbers them from
+// `first`), and a script that uploads them.
 struct Machine {
-  test::ServerProcess server{QMX_SERVER_PATH};
   test::TempRoot root;
-  explicit Machine(int count) {
+  Machine(int count, const std::string& serverBase, int first = 0) {
     root.writeOneInstallation(test::ServerProcess::kCompanyId);
     root.makeFolder("drive_c/QMXData/12");
     PosixPlatform platform(root.path(), [](const std::string&) {});
     XMLLoad control(platform);
     for (int i = 0; i < count; ++i) {
       // Equal texts under different names are different transactions.
-      control.SaveLocal("<xml><rs:data Screen=\"Order\"><z:row n=\"" + std::to_string(i / 2) +
+      control.SaveLocal("<xml><rs:data Screen=\"Order\"><z:row n=\"" + std::to_string(first + i / 2) +
                             "\" s=\"Caf\xC3\xA9\"/></rs:data></xml>",
                         "t" + std::to_string(i) + ".xml");
     }
-    root.write("upload.qmx", "ServerBase = \"" + server.baseUrl() + "\"\nBackOnline\n");
+    root.write("upload.qmx", "ServerBase = \"" + serverBase + "\"\nBackOnline\n");
   }
 
   std::size_t waiting() const {
@@ -66,22 +69,24 @@ struct Machine {
     }
     return pid;
   }
-
-  // Each "n" was stored twice, once for each of its two names, with its accent
-  // as UTF-8, and nothing else was.
-  void expectEachStoredOnce(int count) const {
-    std::map<int, int> counts;
-    const std::regex number("\tOrder\t.*n=\"([0-9]+)\" s=\"Caf\xC3\xA9\"");
-    std::istringstream lines(server.command({"list-transactions"}).out);
-    int stored = 0;
-    for (std::string line; std::getline(lines, line); ++stored) {
-      std::smatch m;
-      if (std::regex_search(line, m, number)) ++counts[std::stoi(m[1])];
-    }
-    EXPECT_EQ(stored, count);
-    for (int n = 0; n < count / 2; ++n) EXPECT_EQ(counts[n], 2) << "n=" << n;
-  }
 };
+
+// Each "n" of each machine (numbered from 1000 times its index) was stored twice,
+// once for each of its two names, with its accent as UTF-8, and nothing else was.
+void expectEachStoredOnce(const test::ServerProcess& server, int count, int machines = 1) {
+  std::map<int, int> counts;
+  const std::regex number("\tOrder\t.*n=\"([0-9]+)\" s=\"Caf\xC3\xA9\"");
+  std::istringstream lines(server.command({"list-transactions"}).out);
+  int stored = 0;
+  for (std::string line; std::getline(lines, line); ++stored) {
+    std::smatch m;
+    if (std::regex_search(line, m, number)) ++counts[std::stoi(m[1])];
+  }
+  EXPECT_EQ(stored, count * machines);
+  for (int machine = 0; machine < machines; ++machine) {
+    for (int n = 0; n < count / 2; ++n) EXPECT_EQ(counts[machine * 1000 + n], 2) << "n=" << machine * 1000 + n;
+  }
+}
 
 TEST(UploadOnce, KilledAtRandomMomentsEachTransactionIsStoredOnce) {
   // QMX_KILL_UPLOADS sets a long run (1000 transactions, killed until all are up,
@@ -89,11 +94,12 @@ TEST(UploadOnce, KilledAtRandomMomentsEachTransactionIsStoredOnce) {
   const char* wanted = std::getenv("QMX_KILL_UPLOADS");
   const int count = wanted ? std::atoi(wanted) : 100;
   const int maxKills = wanted ? count * 10 : 20;
-  Machine machine(count);
+  test::ServerProcess server(QMX_SERVER_PATH);
+  Machine machine(count, server.baseUrl());
 
   // Kill moments scale with how long this machine takes to start qmxhost (much
   // longer under the sanitizers), so that kills land before, during and after posts.
-  machine.root.write("start.qmx", "ServerBase = \"" + machine.server.baseUrl() + "\"\n");
+  machine.root.write("start.qmx", "ServerBase = \"" + server.baseUrl() + "\"\n");
   const auto started = std::chrono::steady_clock::now();
   int status = 0;
   waitpid(machine.start("start.qmx", "out.txt"), &status, 0);
@@ -111,12 +117,13 @@ TEST(UploadOnce, KilledAtRandomMomentsEachTransactionIsStoredOnce) {
   waitpid(machine.start("upload.qmx", "out.txt"), &status, 0);
   EXPECT_EQ(machine.root.read("out.txt").find("! "), std::string::npos) << machine.root.read("out.txt");
   ASSERT_EQ(machine.waiting(), 0u);
-  machine.expectEachStoredOnce(count);
+  expectEachStoredOnce(server, count);
   RecordProperty("kills", kills);
 }
 
 TEST(UploadOnce, TwoProcessesAtOnceUploadEachTransactionOnceWithoutErrors) {
-  Machine machine(60);
+  test::ServerProcess server(QMX_SERVER_PATH);
+  Machine machine(60, server.baseUrl());
   const pid_t first = machine.start("upload.qmx", "first.txt");
   const pid_t second = machine.start("upload.qmx", "second.txt");
   for (const pid_t pid : {first, second}) {
@@ -131,7 +138,38 @@ TEST(UploadOnce, TwoProcessesAtOnceUploadEachTransactionOnceWithoutErrors) {
     EXPECT_NE(printed.find("= Empty"), std::string::npos) << printed;
   }
   EXPECT_EQ(machine.waiting(), 0u);
-  machine.expectEachStoredOnce(60);
+  expectEachStoredOnce(server, 60);
+}
+
+TEST(UploadOnce, PostgreSQLTwoInstancesKilledAndRestartedStoreEachTransactionOnce) {
+  const auto db = test::databaseFor("PostgreSQL");
+  if (!db) GTEST_SKIP() << test::kNoPostgres;
+  test::ServerProcess a(QMX_SERVER_PATH, *db, true), b(QMX_SERVER_PATH, *db, false);
+  std::deque<Machine> machines;
+  for (int m = 0; m < 4; ++m) {
+    machines.emplace_back(40, a.baseUrl(), m * 1000).root.write("b.qmx", "ServerBase = \"" + b.baseUrl() + "\"\nBackOnline\n");
+  }
+  const auto waiting = [&] { return std::any_of(machines.begin(), machines.end(), [](auto& m) { return m.waiting(); }); };
+  std::mt19937 random(4242);
+  std::uniform_int_distribution<int> delayMs(20, 400);
+  // Four clients at a time, each round on the other instance than the last, so that
+  // a post cut off by a kill (of an instance, or of a client after its post was
+  // stored) is repeated to the other instance.
+  for (int round = 0; round < 40 && waiting(); ++round) {
+    std::vector<pid_t> clients;
+    for (int m = 0; m < 4; ++m) clients.push_back(machines[m].start((m + round) % 2 ? "b.qmx" : "upload.qmx", "out.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+    (random() % 2 ? b : a).killAndRestart();
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random) / 4));
+    kill(clients[random() % 4], SIGKILL);
+    for (const pid_t pid : clients) waitpid(pid, nullptr, 0);
+  }
+  for (auto& m : machines) {
+    waitpid(m.start("b.qmx", "out.txt"), nullptr, 0);
+    EXPECT_EQ(m.root.read("out.txt").find("! "), std::string::npos) << m.root.read("out.txt");
+  }
+  ASSERT_FALSE(waiting());
+  expectEachStoredOnce(a, 40, 4);
 }
 
 }  // namespace

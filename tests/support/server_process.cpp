@@ -64,39 +64,56 @@ CommandResult runProgram(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-ServerProcess::ServerProcess(std::string serverPath, bool verbose) : serverPath_(std::move(serverPath)) {
+ServerProcess::ServerProcess(std::string serverPath, bool verbose)
+    : ServerProcess(std::move(serverPath), "", true, verbose) {}
+
+ServerProcess::ServerProcess(std::string serverPath, std::string database, bool initDemo, bool verbose)
+    : serverPath_(std::move(serverPath)), verbose_(verbose) {
   std::string tmpl = (fs::temp_directory_path() / "qmxserver.XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   folder_ = tmpl;
-  dbPath_ = folder_ + "/qmx.db";
+  dbPath_ = database.empty() ? folder_ + "/qmx.db" : database;
   try {
-    const CommandResult init = runProgram(serverPath_, {"init-demo", "--db", dbPath_});
-    if (init.exitCode != 0) throw std::runtime_error("qmx-server init-demo failed: " + init.err);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    stdout_ = ::fdopen(fds[0], "r");
-    File writeEnd(::fdopen(fds[1], "w"), std::fclose);
-    std::vector<std::string> args{"serve", "--db", dbPath_, "--port", "0"};
-    if (verbose) args.push_back("--verbose");
-    const int log = verbose ? ::open((folder_ + "/serve.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : STDERR_FILENO;
-    pid_ = spawn(serverPath_, args, fds[1], log);
-    if (verbose) ::close(log);
-    writeEnd.reset();  // the server's end only, so that its exit ends the read below
-    // Blocks until the announcement; a server that dies first gives end of file.
-    char line[256] = "";
-    const std::string prefix = "listening on ";
-    if (!std::fgets(line, sizeof line, stdout_) || std::string(line).rfind(prefix, 0) != 0) {
-      throw std::runtime_error("qmx-server did not announce its address: \"" + std::string(line) + "\"");
+    if (initDemo) {
+      const CommandResult init = runProgram(serverPath_, {"init-demo", "--db", dbPath_});
+      if (init.exitCode != 0) throw std::runtime_error("qmx-server init-demo failed: " + init.err);
     }
-    baseUrl_ = std::string(line + prefix.size());
-    baseUrl_.erase(baseUrl_.find_last_not_of("\r\n") + 1);
-    port_ = std::atoi(baseUrl_.c_str() + baseUrl_.rfind(':') + 1);
+    start(0);
   } catch (...) {
     stop();
     std::error_code ec;
     fs::remove_all(folder_, ec);
     throw;
   }
+}
+
+void ServerProcess::start(int port) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  stdout_ = ::fdopen(fds[0], "r");
+  File writeEnd(::fdopen(fds[1], "w"), std::fclose);
+  std::vector<std::string> args{"serve", "--db", dbPath_, "--port", std::to_string(port)};
+  if (verbose_) args.push_back("--verbose");
+  const int log = verbose_ ? ::open((folder_ + "/serve.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)
+                           : STDERR_FILENO;
+  pid_ = spawn(serverPath_, args, fds[1], log);
+  if (verbose_) ::close(log);
+  writeEnd.reset();  // the server's end only, so that its exit ends the read below
+  // Blocks until the announcement; a server that dies first gives end of file.
+  char line[256] = "";
+  const std::string prefix = "listening on ";
+  if (!std::fgets(line, sizeof line, stdout_) || std::string(line).rfind(prefix, 0) != 0) {
+    throw std::runtime_error("qmx-server did not announce its address: \"" + std::string(line) + "\"");
+  }
+  baseUrl_ = std::string(line + prefix.size());
+  baseUrl_.erase(baseUrl_.find_last_not_of("\r\n") + 1);
+  port_ = std::atoi(baseUrl_.c_str() + baseUrl_.rfind(':') + 1);
+}
+
+void ServerProcess::killAndRestart() {
+  if (pid_ > 0) ::kill(pid_, SIGKILL);
+  stop();
+  start(port_);
 }
 
 ServerProcess::~ServerProcess() {

@@ -29,6 +29,9 @@ class ServerProcess {
   // Creates the demo database and starts "serve --port 0" on 127.0.0.1 (verbose: with its log
   // kept for log()); throws when either step fails or the server announces no address.
   explicit ServerProcess(std::string serverPath, bool verbose = false);
+  // The same over `database` (a PostgreSQL connection string; empty: a fresh file),
+  // made a demo database first when initDemo.
+  ServerProcess(std::string serverPath, std::string database, bool initDemo, bool verbose = false);
   // Stops the server if still running and removes the temporary folder.
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
@@ -49,10 +52,14 @@ class ServerProcess {
   // Sends SIGTERM and waits. Returns the exit status (-1 when ended by a signal);
   // later calls return the same status.
   int stop();
+  // Ends the server with SIGKILL and waits; then serves again on the same port.
+  void killAndRestart();
   std::string log() const;  // what a verbose server has logged so far
 
  private:
+  void start(int port);
   std::string serverPath_, folder_, dbPath_, baseUrl_;
+  bool verbose_ = false;
   int port_ = 0;
   int pid_ = -1;
   std::FILE* stdout_ = nullptr;  // kept open so that the server never writes to a closed pipe
