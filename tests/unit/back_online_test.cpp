@@ -97,11 +97,14 @@ TEST(BackOnline, FailureBeforeTheFirstSendReachesTheHostAfterItTheUser) {
   EXPECT_EQ(w.waiting(), (std::vector<std::string>{"b.xml", "c.xml"}));
 }
 
-TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
+// An in-memory machine with the data directory C:\D and nothing in it.
+struct BackOnlineInMemory : ::testing::Test {
   test::FakePlatform fake;
-  fake.addFolder("C:\\D");
-  XMLLoad control(fake);
-  control.put_DataPath("C:\\D");
+  XMLLoad control{fake};
+  void SetUp() override { fake.addFolder("C:\\D"); control.put_DataPath("C:\\D"); }
+};
+
+TEST_F(BackOnlineInMemory, MissingFolderIsMadeAndUndeletableFileIsReported) {
   control.BackOnline();
   EXPECT_TRUE(fake.folderExists("C:\\D\\SavedFiles"));
   EXPECT_TRUE(fake.httpRequests.empty());
@@ -119,11 +122,7 @@ TEST(BackOnline, MissingFolderIsMadeAndUndeletableFileIsReported) {
   EXPECT_TRUE(fake.file("C:\\D\\SavedFiles\\b.xml"));
 }
 
-TEST(BackOnline, EachTransactionCarriesOneIdentityUntilItIsConfirmed) {
-  test::FakePlatform fake;
-  fake.addFolder("C:\\D");
-  XMLLoad control(fake);
-  control.put_DataPath("C:\\D");
+TEST_F(BackOnlineInMemory, EachTransactionCarriesOneIdentityUntilItIsConfirmed) {
   const std::string text = transaction("S", "same");
   control.SaveLocal(text, "a.xml");
   control.SaveLocal(text, "b.xml");
@@ -180,11 +179,7 @@ TEST(BackOnline, EachTransactionCarriesOneIdentityUntilItIsConfirmed) {
   for (const std::string& f : fake.allFiles()) EXPECT_EQ(f.find("SavedFiles"), std::string::npos) << f;
 }
 
-TEST(BackOnline, TextSavedOverAFileWhileItIsPostedStaysForTheNextRun) {
-  test::FakePlatform fake;
-  fake.addFolder("C:\\D");
-  XMLLoad control(fake);
-  control.put_DataPath("C:\\D");
+TEST_F(BackOnlineInMemory, TextSavedOverAFileWhileItIsPostedStaysForTheNextRun) {
   control.SaveLocal(transaction("S", "a1"), "a.xml");
   fake.putFile("C:\\D\\SavedFiles\\b.xml", transaction("S", "b1"));
   // The service stores one body per key. During the first post SaveLocal saves the same

@@ -1,6 +1,7 @@
-// Every writer replayed with each of its platform calls failing in turn: after
-// any single fault every file the writer touches is either as it was or as it
-// should be, whole, and no saved transaction is lost.
+// Every writer replayed with each of its platform calls failing in turn. Power
+// cuts are the crash-state explorer's; this covers what only a failing call
+// shows: the failure reaches the caller, the control works again once the fault
+// is gone, no temporary of its own is left, and no saved transaction is lost.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -21,11 +22,16 @@ const std::string kCached =
     "<xml><TimeStamp ModTime=\"t1\"/><rs:data><z:row iKey=\"1\" v=\"old\"/><z:row iKey=\"2\" v=\"two\"/></rs:data></xml>";
 const std::string kTransaction = "<xml><rs:data Screen=\"S\"><z:row v=\"1\"/></rs:data></xml>";
 
+const std::string kDownloaded =
+    "<xml><status>Success</status><TimeStamp ModTime=\"t2\"/><rs:data><z:row iKey=\"1\" v=\"new\"/>"
+    "<z:row iKey=\"3\" v=\"three\"/></rs:data></xml>";
+
 std::string at(const std::string& name) { return std::string(kData) + "\\" + name; }
 
 // A machine with one installation (company "C", location 3, data under C:\Data),
-// a cached data set, a key log and two saved transactions. The server confirms
-// uploads (remembering their keys), accepts logins, and sends data sets.
+// a cached data set, a key log, two saved transactions and a credential record.
+// The server confirms uploads (remembering their keys), accepts logins, and
+// sends data sets.
 struct World {
   FakePlatform fake;
   std::set<std::string> storedKeys;
@@ -35,9 +41,6 @@ struct World {
     fake.putFile(at("log\\log.xml"), "<xml><logEvent TempKey=\"4\"/></xml>");
     fake.putFile(at("SavedFiles\\a.xml"), kTransaction);
     fake.putFile(at("SavedFiles\\b.xml"), kTransaction);
-    fake.addFolder("C:\\QMX Client\\Inbox");
-    fake.setRegistryString("Software\\Velmora Solutions, LLC\\QMX Client\\Settings", "Inbox", "C:\\QMX Client\\Inbox");
-    fake.putFile("C:\\QMX Client\\Inbox\\PO00000042.POD", "old order");
     fake.putFile("c:\\123.xml", "<xml><username>u</username><pwd>p</pwd><levelNum>1</levelNum></xml>");
     fake.setHttpHandler([this](const HttpRequest& r) -> HttpReply {
       if (r.url.find("processForms.asp") != std::string::npos) {
@@ -49,9 +52,7 @@ struct World {
       if (r.url.find("Bus_ChkComp.asp") != std::string::npos) {
         return {200, "text/xml", "<xml><status levelNum=\"5\">Success</status></xml>"};
       }
-      return {200, "text/xml",
-              "<xml><status>Success</status><TimeStamp ModTime=\"t2\"/><rs:data><z:row iKey=\"1\" v=\"new\"/>"
-              "<z:row iKey=\"3\" v=\"three\"/></rs:data></xml>"};
+      return {200, "text/xml", kDownloaded};
     });
   }
 };
@@ -94,26 +95,18 @@ void expectOldOrNew(const World& w, const Files& before, const std::string& path
 const std::string kMerged =
     "<xml><TimeStamp ModTime=\"t2\"/><rs:data><z:row iKey=\"1\" v=\"new\"/><z:row iKey=\"2\" v=\"two\"/>"
     "<z:row iKey=\"3\" v=\"three\"/></rs:data></xml>";
-const std::string kDownloaded =
-    "<xml><status>Success</status><TimeStamp ModTime=\"t2\"/><rs:data><z:row iKey=\"1\" v=\"new\"/>"
-    "<z:row iKey=\"3\" v=\"three\"/></rs:data></xml>";
-
-std::function<std::string(XMLLoad&)> refresh(const char* file) {
-  return [file](XMLLoad& c) {
-    c.put_Authenticated(true);
-    std::string page = "http://server/data.asp";
-    c.XMLLoad_(page, file);
-    return std::string();
-  };
-}
 
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> list = {
-      {"refresh with merge", refresh("c.xml"),
+      {"refresh with merge",
+       [](XMLLoad& c) {
+         c.put_Authenticated(true);
+         std::string page = "http://server/data.asp";
+         c.XMLLoad_(page, "c.xml");
+         return std::string();
+       },
        // A failed look for the cached copy makes it a first download: the server's whole set.
        [](World& w, const auto& before, const Outcome&) { expectOldOrNew(w, before, at("c.xml"), {kMerged, kDownloaded}); }},
-      {"first download", refresh("fresh.xml"),
-       [](World& w, const auto& before, const Outcome&) { expectOldOrNew(w, before, at("fresh.xml"), {kDownloaded}); }},
       {"upload",
        [](XMLLoad& c) { c.BackOnline(); return std::string(); },
        [](World& w, const auto&, const Outcome&) {
@@ -143,16 +136,8 @@ const std::vector<Scenario>& scenarios() {
          EXPECT_TRUE(w.fake.file(at("SavedFiles\\a.xml")));
          EXPECT_TRUE(w.fake.file(at("log\\log.xml")));
        }},
-      {"purchase order",
-       [](XMLLoad& c) { c.SaveElectronicPurchaseOrder("42", "new order"); return std::string(); },
-       [](World& w, const auto& before, const Outcome&) {
-         expectOldOrNew(w, before, "C:\\QMX Client\\Inbox\\PO00000042.POD", {"new order"});
-       }},
       {"saving a transaction",
-       [](XMLLoad& c) {
-         c.SaveLocal("<xml>new</xml>", "a.xml");
-         return std::string();
-       },
+       [](XMLLoad& c) { c.SaveLocal("<xml>new</xml>", "a.xml"); return std::string(); },
        [](World& w, const auto& before, const Outcome& result) {
          expectOldOrNew(w, before, at("SavedFiles\\a.xml"), {"<xml>new</xml>"}, !result);
          EXPECT_TRUE(w.fake.file(at("SavedFiles\\b.xml")));

@@ -88,11 +88,14 @@ TEST(SaveLocal, CharacterOutsideTheCodePageFailsAndKeepsThePreviousFile) {
   EXPECT_EQ(w.root.read(StoreWorld::at("SavedFiles/old.xml")), "kept");
 }
 
-TEST(SaveLocal, NameLeadingOutOfSavedFilesIsRefusedBeforeAnythingIsCreated) {
+// A name leading out of SavedFiles, or shaped like a write's temporary (which
+// listings hide and clean-up removes), is refused before anything is written.
+TEST(SaveLocal, NameLeadingOutOfSavedFilesOrLikeATemporaryIsRefusedBeforeAnythingIsCreated) {
   StoreWorld w;
   w.root.write("drive_c/Data/12/log/log.xml", "<xml/>");
-  const std::string escapes[] = {"..\\log\\log.xml", "style\\..\\..\\x.xml", "../x.xml", "/tmp/x.xml", "C:\\x.xml"};
-  for (const std::string& name : escapes) {
+  const std::string refused[] = {"..\\log\\log.xml", "style\\..\\..\\x.xml", "../x.xml", "/tmp/x.xml", "C:\\x.xml",
+                                 ".order.tmp1_1", "style\\.s.xsl.tmp22_0", "data/.x.xml.tmp0_0"};
+  for (const std::string& name : refused) {
     try {
       w.control.SaveLocal("<xml/>", name);
       ADD_FAILURE() << "accepted " << name;
@@ -105,8 +108,11 @@ TEST(SaveLocal, NameLeadingOutOfSavedFilesIsRefusedBeforeAnythingIsCreated) {
   EXPECT_TRUE(w.platform.created.empty());
   EXPECT_FALSE(w.root.exists(StoreWorld::at("SavedFiles")));
   EXPECT_EQ(w.root.read("drive_c/Data/12/log/log.xml"), "<xml/>");
-  // Names that merely contain dots stay allowed.
+  // Names that merely contain dots or resemble a temporary are saved and listed.
   EXPECT_TRUE(staysInsideFolder("data\\b..c.xml"));
+  const std::vector<std::string> lookalikes{".order.tmp1_", ".order.tmp1_1.xml", "order.tmp1_1"};
+  for (const std::string& name : lookalikes) w.control.SaveLocal("<xml/>", name);
+  EXPECT_EQ(w.machine.listFiles("C:\\Data\\12\\SavedFiles"), lookalikes);
 }
 
 TEST(GetXSL, ReturnsTheParsedDocumentOfASavedFileOrEmptyText) {

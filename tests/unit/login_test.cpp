@@ -84,39 +84,27 @@ TEST_F(LoginTest, OnlineSuccessWritesAHashedOwnerOnlyRecordThatReadsBackExactly)
   EXPECT_EQ(offline.get_LevelNum(), "-7");
 }
 
-TEST_F(LoginTest, OnlineSuccessReplacesTheRecordAndFailureLeavesItUntouched) {
+// A refusal, a bad level or a failure claiming number 0 (never success) leaves
+// the record, the level and a cleared Authenticated.
+TEST_F(LoginTest, OnlineSuccessReplacesTheRecordAndNoFailureChangesIt) {
   ASSERT_TRUE(onlineLogin("first", "one", PeerReply::xml(successWithLevel("1"))));
   ASSERT_TRUE(onlineLogin("second", "two", PeerReply::xml(successWithLevel("2"))));
   const std::string record = root.read(kRecord);
   EXPECT_NE(record.find("<username>second</username>"), std::string::npos);
   EXPECT_EQ(record.find("first"), std::string::npos);
-
-  EXPECT_FALSE(onlineLogin("second", "wrong",
-                           PeerReply::xml("<xml><status ErrNumber=\"12\" ErrDesc=\"Bad password\">Failure</status></xml>")));
-  EXPECT_FALSE(control->get_Authenticated());
-  EXPECT_EQ(control->get_LevelNum(), "2");
-  EXPECT_EQ(root.read(kRecord), record);
-}
-
-TEST_F(LoginTest, OnlineBadLevelOrFalseSuccessChangesNothing) {
-  ASSERT_TRUE(onlineLogin("keep", "me", PeerReply::xml(successWithLevel("4"))));
-  const std::string record = root.read(kRecord);
-  struct Case {
-    std::string reply;
-    int error;
-  };
-  const std::vector<Case> cases = {{"<xml><status>Success</status></xml>", 94},
-                                   {successWithLevel("high"), 13},
-                                   // A failure that claims number 0 must not pass for success.
-                                   {"<xml><status ErrNumber=\"0\" ErrDesc=\"\">Failure</status></xml>", 91}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.reply);
-    control->put_Authenticated(false);
-    peer.enqueue(PeerReply::xml(c.reply));
-    EXPECT_EQ(loginError("other", "pw"), c.error);
+  const std::pair<std::string, int> cases[] = {
+      {"<xml><status ErrNumber=\"12\" ErrDesc=\"Bad password\">Failure</status></xml>", 0},
+      {"<xml><status>Success</status></xml>", 94},
+      {successWithLevel("high"), 13},
+      {"<xml><status ErrNumber=\"0\" ErrDesc=\"\">Failure</status></xml>", 91}};
+  for (const auto& [reply, error] : cases) {
+    SCOPED_TRACE(reply);
+    peer.enqueue(PeerReply::xml(reply));
+    EXPECT_EQ(loginError("second", "wrong"), error);  // 0: refused, no error
     EXPECT_FALSE(control->get_Authenticated());
-    EXPECT_EQ(control->get_LevelNum(), "4");
+    EXPECT_EQ(control->get_LevelNum(), "2");
     EXPECT_EQ(root.read(kRecord), record);
+    control->put_Authenticated(false);
   }
 }
 

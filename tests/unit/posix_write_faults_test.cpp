@@ -1,34 +1,20 @@
 // What only the POSIX write primitive does itself: write(2) taking part of a
 // buffer, being interrupted, or taking nothing on a full disk, and the numbers
 // errno values become. The policy's faults (a failed create, flush, close,
-// rename) are FaultReplay's and FaultyPlatform's, for every backend.
+// rename) are FaultReplay's and FaultyPlatform's, for every backend; that the
+// flushes reach the disk is traced by integration/trace-durability.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
 #include "base/automation_error.h"
 #include "platform/posix/posix_files.h"
-#include "platform/posix/posix_platform.h"
 #include "platform/posix/write_all.h"
-#include "support/fake_platform.h"
 #include "support/temp_root.h"
-
-// This program's fsync stands in for the C library's (the library is linked in
-// statically): it counts the calls and fails them with g_fsyncError when set.
-int g_fsyncCalls = 0;
-int g_fsyncError = 0;
-extern "C" int fsync(int fd) {
-  ++g_fsyncCalls;
-  if (g_fsyncError == 0) return static_cast<int>(::syscall(SYS_fsync, fd));
-  errno = g_fsyncError;
-  return -1;
-}
 
 namespace qmx {
 namespace {
@@ -74,23 +60,6 @@ TEST(PosixWriteAll, WritesEveryByteThroughShortAndInterruptedWritesAndEndsOnAFul
   EXPECT_EQ(posix::errorNumberForErrno(EDQUOT), kDiskFull);
   EXPECT_EQ(posix::errorNumberForErrno(EACCES), kPermissionDenied);
   EXPECT_EQ(posix::errorNumberForErrno(EIO), kPathFileAccessError);
-}
-
-// The file and then its folder are flushed; a failed flush of the file keeps
-// the old bytes, leaves no temporary, and reaches the host as its number.
-TEST(PosixWriteAll, FlushesTheFileAndItsFolderAndReportsAFailedFlush) {
-  test::TempRoot root;
-  root.write("drive_c/W/t.xml", "old");
-  PosixPlatform platform(root.path(), [](const std::string&) {});
-  g_fsyncCalls = 0;
-  platform.replaceFile("C:\\W\\t.xml", "new", FileAccess::Everyone);
-  EXPECT_EQ(g_fsyncCalls, 2);
-  g_fsyncError = ENOSPC;
-  EXPECT_EQ(test::errorNumberOf([&] { platform.replaceFile("C:\\W\\t.xml", "lost", FileAccess::Everyone); }),
-            kDiskFull);
-  g_fsyncError = 0;
-  EXPECT_EQ(root.read("drive_c/W/t.xml"), "new");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.at("drive_c/W")), {}), 1);
 }
 
 }  // namespace

@@ -72,37 +72,31 @@ TEST(PurchaseOrder, ChecksRunInOrderEachWithItsOwnMessageOnly) {
   }
 }
 
-TEST(PurchaseOrder, FileThatCannotBeCreatedIsNamedInTheMessage) {
-  // A folder refusing new files (permission bits do not stop root, so inject it);
-  // a trailing backslash in the setting gets no second one.
-  test::FakePlatform fake = fakeInbox("C:\\QMX\\Inbox\\");
-  test::FaultyPlatform faulty(fake);
-  faulty.countOnly({test::PlatformCall::ReplaceFile});
-  faulty.failAt(1, kPermissionDenied);
-  EXPECT_FALSE(saveElectronicPurchaseOrder(faulty, " 42 ", "data"));
-  EXPECT_EQ(fake.messageBoxes, Messages{"The local file, \r\n\r\nC:\\QMX\\Inbox\\PO00000042.POD\r\n\r\n, "
-                                        "could not be created.  Please contact Technicl Support."});
-}
-
-TEST(PurchaseOrder, FailedWriteKeepsTheEarlierFileAndShowsTheUnexpectedError) {
-  const Messages unexpected{"An unexpected error occurred while attempting to process the Electronic "
-                            "Purchase Order.  Please contect Technical Support."};
-  // Text the code page cannot hold fails before anything is written.
+// A failed write keeps the earlier file and shows one message: a file that
+// cannot be created (permission bits do not stop root, so the refusal is
+// injected) is named, with no second backslash after the setting's; a full disk
+// or text the code page cannot hold is unexpected.
+TEST(PurchaseOrder, FailedWriteKeepsTheEarlierFileAndShowsItsMessage) {
+  const std::string unexpected = "An unexpected error occurred while attempting to process the Electronic "
+                                 "Purchase Order.  Please contect Technical Support.";
+  const std::pair<std::int32_t, std::string> faults[] = {
+      {kPermissionDenied, "The local file, \r\n\r\nC:\\QMX\\Inbox\\PO00000042.POD\r\n\r\n, "
+                          "could not be created.  Please contact Technicl Support."},
+      {kDiskFull, unexpected}};
+  for (const auto& [error, message] : faults) {
+    test::FakePlatform fake = fakeInbox("C:\\QMX\\Inbox\\");
+    ASSERT_TRUE(saveElectronicPurchaseOrder(fake, "42", "first"));
+    test::FaultyPlatform faulty(fake);
+    faulty.countOnly({test::PlatformCall::ReplaceFile});
+    faulty.failAt(1, error);
+    EXPECT_FALSE(saveElectronicPurchaseOrder(faulty, " 42 ", "second"));
+    EXPECT_EQ(fake.file("C:\\QMX\\Inbox\\PO00000042.POD"), "first");
+    EXPECT_EQ(fake.messageBoxes, Messages{message});
+  }
   test::FakePlatform fake = fakeInbox();
-  ASSERT_TRUE(saveElectronicPurchaseOrder(fake, "42", "first"));
   EXPECT_FALSE(saveElectronicPurchaseOrder(fake, "42", "second \xe4\xb8\xad"));
-  EXPECT_EQ(fake.file("C:\\QMX\\Inbox\\PO00000042.POD"), "first");
-  EXPECT_EQ(fake.messageBoxes, unexpected);
-
-  // A full disk while writing.
-  InboxMachine machine;
-  ASSERT_TRUE(saveElectronicPurchaseOrder(machine.platform, "42", "first"));
-  test::FaultyPlatform faulty(machine.platform);
-  faulty.countOnly({test::PlatformCall::ReplaceFile});
-  faulty.failAt(1, kDiskFull);
-  EXPECT_FALSE(saveElectronicPurchaseOrder(faulty, "42", "second"));
-  EXPECT_EQ(machine.root.read("drive_c/QMX/Inbox/PO00000042.POD"), "first");
-  EXPECT_EQ(machine.messages, unexpected);
+  EXPECT_TRUE(fake.allFiles().empty());
+  EXPECT_EQ(fake.messageBoxes, Messages{unexpected});
 
   // Nothing reaches the host, even when the message box itself fails.
   fake.onMessageBox = [](const std::string&) { throw std::runtime_error("no desktop"); };
