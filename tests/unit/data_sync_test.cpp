@@ -121,7 +121,9 @@ TEST(DataSync, FailureShowsTheMessageAndOtherWordsChangeNothing) {
   EXPECT_EQ(w.control->get_ErrorNumber(), 0);
 }
 
-TEST(DataSync, NoRequestWhenNoneOrNotLoggedIn) {
+// No request without a login or with "none"; a copy without TimeStamp fails
+// even offline and with "none".
+TEST(DataSync, NoRequestWhenNoneOrNotLoggedInAndABrokenCopyFailsEvenThen) {
   SyncWorld w;
   w.putDataFile("c.xml", kCached);
   std::string page = w.page();
@@ -130,13 +132,8 @@ TEST(DataSync, NoRequestWhenNoneOrNotLoggedIn) {
   EXPECT_TRUE(w.control->XMLLoad_(page, "c.xml", "NONE"));
   EXPECT_EQ(page, w.page());
   EXPECT_EQ(w.peer.requestCount(), 0u);
-}
 
-TEST(DataSync, BrokenCopyFailsTheLoadEvenOfflineAndWithNone) {
-  SyncWorld w;
-  w.control->put_Authenticated(true);
   w.control->SetOffline(true);
-  // A copy without TimeStamp fails even offline and with "none".
   const std::string noStamp = "<xml><rs:data><z:row iKey=\"1\"/></rs:data></xml>";
   w.putDataFile("n.xml", noStamp);
   const AutomationError e = loadExpectingError(w, "n.xml", "none");

@@ -18,41 +18,29 @@ using test::FakePlatform;
 using test::FaultyPlatform;
 
 constexpr const char* kData = "C:\\Data\\3";
-const std::string kCached =
-    "<xml><TimeStamp ModTime=\"t1\"/><rs:data><z:row iKey=\"1\" v=\"old\"/><z:row iKey=\"2\" v=\"two\"/></rs:data></xml>";
 const std::string kTransaction = "<xml><rs:data Screen=\"S\"><z:row v=\"1\"/></rs:data></xml>";
-
-const std::string kDownloaded =
-    "<xml><status>Success</status><TimeStamp ModTime=\"t2\"/><rs:data><z:row iKey=\"1\" v=\"new\"/>"
-    "<z:row iKey=\"3\" v=\"three\"/></rs:data></xml>";
 
 std::string at(const std::string& name) { return std::string(kData) + "\\" + name; }
 
 // A machine with one installation (company "C", location 3, data under C:\Data),
-// a cached data set, a key log, two saved transactions and a credential record.
-// The server confirms uploads (remembering their keys), accepts logins, and
-// sends data sets.
+// a cached data file, a key log, two saved transactions and a credential record.
+// The server confirms uploads (remembering their keys) and accepts logins.
 struct World {
   FakePlatform fake;
   std::set<std::string> storedKeys;
   World() {
     fake.addInstallation("Shop", "C", "3", "7", "False", "C:\\Data");
-    fake.putFile(at("c.xml"), kCached);
+    fake.putFile(at("c.xml"), "<xml><TimeStamp ModTime=\"t1\"/><rs:data/></xml>");
     fake.putFile(at("log\\log.xml"), "<xml><logEvent TempKey=\"4\"/></xml>");
     fake.putFile(at("SavedFiles\\a.xml"), kTransaction);
     fake.putFile(at("SavedFiles\\b.xml"), kTransaction);
     fake.putFile("c:\\123.xml", "<xml><username>u</username><pwd>p</pwd><levelNum>1</levelNum></xml>");
     fake.setHttpHandler([this](const HttpRequest& r) -> HttpReply {
       if (r.url.find("processForms.asp") != std::string::npos) {
-        for (const auto& [name, value] : r.headers) {
-          if (name == "Idempotency-Key") storedKeys.insert(value);
-        }
+        for (const auto& [name, value] : r.headers) if (name == "Idempotency-Key") storedKeys.insert(value);
         return {200, "text/xml", "<xml><status>Success</status></xml>"};
       }
-      if (r.url.find("Bus_ChkComp.asp") != std::string::npos) {
-        return {200, "text/xml", "<xml><status levelNum=\"5\">Success</status></xml>"};
-      }
-      return {200, "text/xml", kDownloaded};
+      return {200, "text/xml", "<xml><status levelNum=\"5\">Success</status></xml>"};
     });
   }
 };
@@ -92,21 +80,8 @@ void expectOldOrNew(const World& w, const Files& before, const std::string& path
   ADD_FAILURE() << path << " is neither as it was nor as it should be: " << now.value_or("(missing)");
 }
 
-const std::string kMerged =
-    "<xml><TimeStamp ModTime=\"t2\"/><rs:data><z:row iKey=\"1\" v=\"new\"/><z:row iKey=\"2\" v=\"two\"/>"
-    "<z:row iKey=\"3\" v=\"three\"/></rs:data></xml>";
-
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> list = {
-      {"refresh with merge",
-       [](XMLLoad& c) {
-         c.put_Authenticated(true);
-         std::string page = "http://server/data.asp";
-         c.XMLLoad_(page, "c.xml");
-         return std::string();
-       },
-       // A failed look for the cached copy makes it a first download: the server's whole set.
-       [](World& w, const auto& before, const Outcome&) { expectOldOrNew(w, before, at("c.xml"), {kMerged, kDownloaded}); }},
       {"upload",
        [](XMLLoad& c) { c.BackOnline(); return std::string(); },
        [](World& w, const auto&, const Outcome&) {

@@ -25,27 +25,21 @@ TEST(QmxhostScript, ParsesEveryStatementFormWithItsLineNumber) {
       "$copy = $K\n"
       "PRINT $copy\n"
       "XMLLoad $copy \"f.xml\"");
+  std::vector<std::pair<StatementKind, int>> kinds;
+  for (const Statement& statement : st) kinds.emplace_back(statement.kind, statement.line);
+  using K = StatementKind;
+  EXPECT_EQ(kinds, (std::vector<std::pair<StatementKind, int>>{{K::Invoke, 3}, {K::Invoke, 4}, {K::PropertyWrite, 5},
+                                                              {K::Invoke, 6}, {K::SetVariable, 8}, {K::Print, 9},
+                                                              {K::Invoke, 10}}));
   ASSERT_EQ(st.size(), 7u);
-  EXPECT_EQ(st[0].kind, StatementKind::Invoke);
   EXPECT_EQ(st[0].member, "getKey");
   EXPECT_TRUE(st[0].target.empty());
-  EXPECT_EQ(st[0].line, 3);
-
-  EXPECT_EQ(st[2].kind, StatementKind::PropertyWrite);
   EXPECT_EQ(st[2].member, "ServerBase");
   EXPECT_EQ(std::get<std::string>(st[2].arguments.at(0).literal), "http://h/");
-
   EXPECT_EQ(st[3].target, "k");
-
   // Variables ignore letter case, as member names do.
-  EXPECT_EQ(st[4].kind, StatementKind::SetVariable);
-  EXPECT_TRUE(st[4].arguments.at(0).isVariable);
   EXPECT_EQ(variableKey(st[4].arguments.at(0).variable), "k");
-  EXPECT_EQ(st[4].line, 8);
-
-  EXPECT_EQ(st[5].kind, StatementKind::Print);
-  EXPECT_EQ(st[6].line, 10);
-  EXPECT_TRUE(st[6].arguments.at(0).isVariable);
+  EXPECT_TRUE(st[4].arguments.at(0).isVariable && st[6].arguments.at(0).isVariable);
 }
 
 TEST(QmxhostScript, DecodesEveryEscapeToUtf8) {
