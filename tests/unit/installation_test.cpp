@@ -30,23 +30,18 @@ struct Watched {
   std::unique_ptr<XMLLoad> control;
 };
 
-TEST(Startup, NoInstallationLeavesTheControlUnconfiguredAndServerBaseNeverNotifies) {
+TEST(Startup, NoInstallationLeavesTheControlUnconfiguredAndTwoWaitForTheHostsChoice) {
   FakePlatform platform;
-  Watched w(platform);
-  XMLLoad& c = *w.control;
-  EXPECT_EQ(w.names, (Names{"Authenticated", "Configured", "Location", "DataPath"}));
-  EXPECT_EQ(c.get_Configured(), "False");
-  EXPECT_EQ(c.get_DataPath(), "\\0");
-
+  Watched none(platform);
+  EXPECT_EQ(none.names, (Names{"Authenticated", "Configured", "Location", "DataPath"}));
+  EXPECT_EQ(none.control->get_Configured(), "False");
+  EXPECT_EQ(none.control->get_DataPath(), "\\0");
   // ServerBase is trimmed of spaces and never notifies.
-  w.names.clear();
-  c.put_ServerBase("  http://host:1/app  ");
-  EXPECT_EQ(c.get_ServerBase(), "http://host:1/app/");
-  EXPECT_TRUE(w.names.empty());
-}
+  none.names.clear();
+  none.control->put_ServerBase("  http://host:1/app  ");
+  EXPECT_EQ(none.control->get_ServerBase(), "http://host:1/app/");
+  EXPECT_TRUE(none.names.empty());
 
-TEST(Startup, TwoInstallationsWaitForTheHostsChoice) {
-  FakePlatform platform;
   platform.addInstallation(kIdB, "B", "2", "2", "0", "C:\\B");
   platform.addInstallation(kIdA, "A", "1", "1", "0", "C:\\A");
   Watched w(platform);

@@ -95,14 +95,7 @@ TEST(GetKey, TwoProcessesNeverIssueTheSameKey) {
   };
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    try {
-      issueKeys();
-    } catch (...) {
-      ::_exit(1);
-    }
-    ::_exit(0);
-  }
+  if (child == 0) ::_exit([&] { try { issueKeys(); return 0; } catch (...) { return 1; } }());
   EXPECT_NO_THROW(issueKeys());
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

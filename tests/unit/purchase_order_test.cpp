@@ -7,28 +7,13 @@
 
 #include "control/xmlload.h"
 #include "orders/purchase_order.h"
-#include "platform/posix/posix_platform.h"
 #include "support/fake_platform.h"
-#include "support/temp_root.h"
 
 namespace qmx {
 namespace {
 
 constexpr std::string_view kClientKey = "Software\\Velmora Solutions, LLC\\QMX Client\\Settings";
 using Messages = std::vector<std::string>;
-
-// A machine root whose desktop client has its inbox at C:\QMX\Inbox.
-struct InboxMachine {
-  InboxMachine() {
-    root.writeRegistryUtf16("Windows Registry Editor Version 5.00\n\n"
-                            "[HKEY_LOCAL_MACHINE\\Software\\Velmora Solutions, LLC\\QMX Client\\Settings]\n"
-                            "\"Inbox\"=\"C:\\\\QMX\\\\Inbox\"\n");
-    root.makeFolder("drive_c/QMX/Inbox");
-  }
-  test::TempRoot root;
-  Messages messages;
-  PosixPlatform platform{root.path(), [this](const std::string& text) { messages.push_back(text); }};
-};
 
 // An in-memory machine with the inbox folder; the setting as given, or none.
 test::FakePlatform fakeInbox(std::optional<std::string> setting = "C:\\QMX\\Inbox") {
@@ -39,16 +24,16 @@ test::FakePlatform fakeInbox(std::optional<std::string> setting = "C:\\QMX\\Inbo
 }
 
 TEST(PurchaseOrder, WritesNamedFileWithTheDataInTheSingleBytePage) {
-  InboxMachine machine;
-  XMLLoad control(machine.platform);
+  test::FakePlatform fake = fakeInbox();
+  XMLLoad control(fake);
   for (auto [number, name] : {std::pair{"1", "PO0000001.POD"}, {"123456789", "PO23456789.POD"}}) {
     EXPECT_TRUE(control.SaveElectronicPurchaseOrder(number, std::string("order ") + number)) << number;
-    EXPECT_EQ(machine.root.read(std::string("drive_c/QMX/Inbox/") + name), std::string("order ") + number);
+    EXPECT_EQ(fake.file(std::string("C:\\QMX\\Inbox\\") + name), std::string("order ") + number);
   }
   // Kept as received, spaces and line ends included; the same number replaces the file.
   ASSERT_TRUE(control.SaveElectronicPurchaseOrder("  42  ", "  Caf\xc3\xa9 \xe2\x80\x94 5 \xe2\x82\xac\r\n  "));
-  EXPECT_EQ(machine.root.read("drive_c/QMX/Inbox/PO00000042.POD"), "  Caf\xe9 \x97 5 \x80\r\n  ");
-  EXPECT_TRUE(machine.messages.empty());
+  EXPECT_EQ(fake.file("C:\\QMX\\Inbox\\PO00000042.POD"), "  Caf\xe9 \x97 5 \x80\r\n  ");
+  EXPECT_TRUE(fake.messageBoxes.empty());
 }
 
 TEST(PurchaseOrder, ChecksRunInOrderEachWithItsOwnMessageOnly) {
