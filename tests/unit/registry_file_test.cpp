@@ -50,20 +50,7 @@ TEST(RegistryFile, Version5Utf16ExportReadsEveryValueKindThroughThePlatform) {
   EXPECT_FALSE(platform.registryValue(key + "\\Nope", ""));
 }
 
-TEST(RegistryFile, SubkeysEnumerateInCaseInsensitiveOrder) {
-  const auto r = parseRegistryFile(
-      "Windows Registry Editor Version 5.00\r\n"
-      "[HKEY_LOCAL_MACHINE\\S\\beta]\r\n"
-      "[HKEY_LOCAL_MACHINE\\S\\_x]\r\n"
-      "[HKEY_LOCAL_MACHINE\\S\\Alpha]\r\n"
-      "[HKEY_LOCAL_MACHINE\\S\\gamma]\r\n");
-  ASSERT_TRUE(r.tree.find("S"));
-  // Byte order would put "Alpha" and "_x" before "beta"; the registry upper-cases first.
-  EXPECT_EQ(r.tree.find("S")->subkeyNames(), (std::vector<std::string>{"Alpha", "beta", "gamma", "_x"}));
-  EXPECT_TRUE(r.warnings.empty());
-}
-
-TEST(RegistryFile, Regedit4IsReadAsWindows1252AndUtf8AsVersion5) {
+TEST(RegistryFile, Regedit4IsReadAsWindows1252Utf8AsVersion5AndSubkeysInCaseInsensitiveOrder) {
   const auto r = parseRegistryFile(
       "REGEDIT4\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9]\r\n"
@@ -79,6 +66,12 @@ TEST(RegistryFile, Regedit4IsReadAsWindows1252AndUtf8AsVersion5) {
   const auto utf8 =
       parseRegistryFile("\xEF\xBB\xBFWindows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n@=\"\xC3\xA9t\"\n");
   EXPECT_EQ(valueData(utf8, "K", ""), "\xE9t\0"s);
+
+  const auto keys = parseRegistryFile("REGEDIT4\n[HKEY_LOCAL_MACHINE\\S\\beta]\n[HKEY_LOCAL_MACHINE\\S\\_x]\n"
+                                      "[HKEY_LOCAL_MACHINE\\S\\Alpha]\n[HKEY_LOCAL_MACHINE\\S\\gamma]\n");
+  ASSERT_TRUE(keys.tree.find("S"));
+  // Byte order would put "Alpha" and "_x" before "beta"; the registry upper-cases first.
+  EXPECT_EQ(keys.tree.find("S")->subkeyNames(), (std::vector<std::string>{"Alpha", "beta", "gamma", "_x"}));
 }
 
 TEST(RegistryFile, UnreadableLinesAreSkippedWithTheirLineNumbers) {
