@@ -4,6 +4,7 @@
 
 #include "base/automation_error.h"
 #include "store/cached_data_file.h"
+#include "support/error_of.h"
 #include "support/sync_world.h"
 
 namespace qmx {
@@ -32,13 +33,7 @@ struct CachedWorld : SyncWorld {
 
 AutomationError loadExpectingError(SyncWorld& w, const std::string& file, const std::string& action = {}) {
   std::string page = w.page();
-  try {
-    w.control->XMLLoad_(page, file, action);
-  } catch (const AutomationError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "the load did not fail";
-  return AutomationError(0, "");
+  return test::errorOf([&] { w.control->XMLLoad_(page, file, action); });
 }
 
 TEST(DataSync, RefreshRequestKeepsEachValueWholeAndNoDataLeavesTheFileByteForByte) {

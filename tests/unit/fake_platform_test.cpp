@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_platform.h"
+#include "support/error_of.h"
 
 namespace qmx::test {
 namespace {
@@ -19,13 +20,9 @@ TEST(FaultyPlatform, ReachesThePrimitivesUnderTheFilePolicy) {
   EXPECT_EQ(inner.file("C:\\D\\f.txt"), "new");
   for (std::size_t step = 5; step <= 8; ++step) {  // write, flush, close, rename
     p.failAt(step, kDiskFull);
-    try {
-      p.replaceFile("C:\\D\\f.txt", "lost", FileAccess::Everyone);
-      ADD_FAILURE() << "step " << step;
-    } catch (const AutomationError& e) {
-      EXPECT_EQ(e.number(), kDiskFull);
-      EXPECT_EQ(e.description(), standardErrorText(kDiskFull) + ": C:\\D\\f.txt");
-    }
+    const AutomationError e = errorOf([&] { p.replaceFile("C:\\D\\f.txt", "lost", FileAccess::Everyone); });
+    EXPECT_EQ(e.number(), kDiskFull) << step;
+    EXPECT_EQ(e.description(), standardErrorText(kDiskFull) + ": C:\\D\\f.txt");
     EXPECT_EQ(inner.allFiles(), std::vector<std::string>{"C:\\D\\f.txt"}) << step;
     EXPECT_EQ(inner.file("C:\\D\\f.txt"), "new");
   }

@@ -9,6 +9,7 @@
 #include "platform/forwarding_platform.h"
 #include "platform/posix/posix_platform.h"
 #include "store/data_directory.h"
+#include "support/error_of.h"
 #include "support/fake_platform.h"
 #include "support/temp_root.h"
 
@@ -73,13 +74,9 @@ TEST(SaveLocal, MissingDataDirectoryOrUnknownSubfolderFailsWithPathNotFound) {
 TEST(SaveLocal, CharacterOutsideTheCodePageFailsAndKeepsThePreviousFile) {
   StoreWorld w;
   const std::string omega = "<xml>\xCE\xA9</xml>";
-  try {
-    w.control.SaveLocal(omega, "new.xml");
-    FAIL() << "no error";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), kInvalidProcedureCall);
-    EXPECT_NE(e.description().find("C:\\Data\\12\\SavedFiles\\new.xml"), std::string::npos);
-  }
+  const AutomationError e = test::errorOf([&] { w.control.SaveLocal(omega, "new.xml"); });
+  EXPECT_EQ(e.number(), kInvalidProcedureCall);
+  EXPECT_NE(e.description().find("C:\\Data\\12\\SavedFiles\\new.xml"), std::string::npos);
   // The write is whole or nothing: no empty file is left created.
   EXPECT_FALSE(w.root.exists(StoreWorld::at("SavedFiles/new.xml")));
 
@@ -96,13 +93,9 @@ TEST(SaveLocal, NameLeadingOutOfSavedFilesOrLikeATemporaryIsRefusedBeforeAnythin
   const std::string refused[] = {"..\\log\\log.xml", "style\\..\\..\\x.xml", "../x.xml", "/tmp/x.xml", "C:\\x.xml",
                                  ".order.tmp1_1", "style\\.s.xsl.tmp22_0", "data/.x.xml.tmp0_0"};
   for (const std::string& name : refused) {
-    try {
-      w.control.SaveLocal("<xml/>", name);
-      ADD_FAILURE() << "accepted " << name;
-    } catch (const AutomationError& e) {
-      EXPECT_EQ(e.number(), kPathFileAccessError) << name;
-      EXPECT_NE(e.description().find("C:\\Data\\12\\SavedFiles\\"), std::string::npos) << name;
-    }
+    const AutomationError e = test::errorOf([&] { w.control.SaveLocal("<xml/>", name); });
+    EXPECT_EQ(e.number(), kPathFileAccessError) << name;
+    EXPECT_NE(e.description().find("C:\\Data\\12\\SavedFiles\\"), std::string::npos) << name;
     EXPECT_EQ(errorNumberOf([&] { w.control.GetXSL(Variant(name)); }), kPathFileAccessError) << name;
   }
   EXPECT_TRUE(w.platform.created.empty());
@@ -154,13 +147,9 @@ TEST(DeleteLocalData, StopsAtTheFirstFileThatCannotBeDeleted) {
   w.root.write(StoreWorld::at("B.xml"), "b");
   w.root.write(StoreWorld::at("c.xml"), "c");
   ASSERT_EQ(::chmod(w.root.at(StoreWorld::at("B.xml")).c_str(), 0444), 0);
-  try {
-    w.control.DeleteLocalData();
-    FAIL() << "no error";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), kPermissionDenied);
-    EXPECT_NE(e.description().find("C:\\Data\\12\\B.xml"), std::string::npos);
-  }
+  const AutomationError e = test::errorOf([&] { w.control.DeleteLocalData(); });
+  EXPECT_EQ(e.number(), kPermissionDenied);
+  EXPECT_NE(e.description().find("C:\\Data\\12\\B.xml"), std::string::npos);
   // Listing order is case-insensitive by name: a, B, c.
   EXPECT_FALSE(w.root.exists(StoreWorld::at("a.xml")));
   EXPECT_EQ(w.root.read(StoreWorld::at("c.xml")), "c");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/automation_error.h"
+#include "support/error_of.h"
 #include "support/fake_platform.h"
 #include "support/sync_world.h"
 
@@ -77,13 +78,9 @@ TEST(PageLoading, WithoutLoginOrOfflineTheDirectoryIsMadeAndItsFailuresReachTheH
   EXPECT_EQ(test::errorNumberOf([&] { w.control->XMLLoad_(page, "c.xml"); }), kSubscriptOutOfRange);
   // The first piece is never made: a missing drive fails at the second level.
   w.control->put_DataPath("Q:\\Data\\3");
-  try {
-    w.control->XMLLoad_(page, "c.xml");
-    ADD_FAILURE() << "a missing drive loaded";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), kPathNotFound);
-    EXPECT_NE(e.description().find("Q:\\Data"), std::string::npos) << e.description();
-  }
+  const AutomationError e = test::errorOf([&] { w.control->XMLLoad_(page, "c.xml"); });
+  EXPECT_EQ(e.number(), kPathNotFound);
+  EXPECT_NE(e.description().find("Q:\\Data"), std::string::npos) << e.description();
   EXPECT_FALSE(w.root.exists("drive_q"));
   EXPECT_EQ(w.peer.requestCount(), 0u);
 }
