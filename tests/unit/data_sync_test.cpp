@@ -31,11 +31,6 @@ struct CachedWorld : SyncWorld {
   }
 };
 
-AutomationError loadExpectingError(SyncWorld& w, const std::string& file, const std::string& action = {}) {
-  std::string page = w.page();
-  return test::errorOf([&] { w.control->XMLLoad_(page, file, action); });
-}
-
 TEST(DataSync, RefreshRequestKeepsEachValueWholeAndNoDataLeavesTheFileByteForByte) {
   SyncWorld w;
   w.putDataFile("sub/c d.xml", kCached);
@@ -131,7 +126,7 @@ TEST(DataSync, NoRequestWhenNoneOrNotLoggedInAndABrokenCopyFailsEvenThen) {
   w.control->SetOffline(true);
   const std::string noStamp = "<xml><rs:data><z:row iKey=\"1\"/></rs:data></xml>";
   w.putDataFile("n.xml", noStamp);
-  const AutomationError e = loadExpectingError(w, "n.xml", "none");
+  const AutomationError e = test::errorOf([&] { w.control->XMLLoad_(page, "n.xml", "none"); });
   EXPECT_EQ(e.number(), kObjectNotSet);
   EXPECT_NE(e.description().find("C:\\Data\\3\\n.xml"), std::string::npos) << e.description();
   EXPECT_EQ(w.readDataFile("n.xml"), noStamp);
@@ -157,7 +152,8 @@ TEST(DataSync, BrokenRefreshReplyFailsTheLoadAndKeepsTheFile) {
     w.peer.enqueue(c.reply);
     // The transport retries a dropped reused connection once: drop every later answer.
     w.peer.setDefault(PeerReply::close());
-    const AutomationError e = loadExpectingError(w, "c.xml");
+    std::string page = w.page();
+    const AutomationError e = test::errorOf([&] { w.control->XMLLoad_(page, "c.xml"); });
     EXPECT_EQ(e.number(), c.number);
     const bool transport = c.number == kObjectNotSet || c.number < 0;
     EXPECT_TRUE(!transport || e.description().find("/data.asp") != std::string::npos) << e.description();

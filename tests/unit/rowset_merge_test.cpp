@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "base/automation_error.h"
 #include "base/xml_text.h"
 #include "store/rowset_merge.h"
+#include "support/error_of.h"
 
 namespace qmx {
 namespace {
@@ -98,12 +101,7 @@ TEST(RowsetMerge, EmptyModTimeKeepsTheLocalOneAndNoRowsStillChangesTheTime) {
 TEST(RowsetMerge, BadReplyFailsBeforeAnythingChanges) {
   const std::string local =
       "<xml><TimeStamp ModTime=\"old\"/><rs:data><z:row iKey=\"1\" a=\"x\"/></rs:data></xml>";
-  struct Case {
-    std::string local;
-    std::string reply;
-    std::int32_t number;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, std::string, std::int32_t> cases[] = {
       // The good first row must not be merged when a later one is bad.
       {local, reply("new", "<z:row iKey=\"1\" a=\"y\"/><z:row a=\"no key\"/>"), kObjectNotSet},
       {local, reply("new", "<z:row iKey=\"1\" a=\"y\"/><z:row iKey=\"1; drop\"/>"), kTypeMismatch},
@@ -113,17 +111,14 @@ TEST(RowsetMerge, BadReplyFailsBeforeAnythingChanges) {
       {"<xml><TimeStamp ModTime=\"t\"/><z:row iKey=\"1\"><rs:data/></z:row></xml>",
        reply("u", "<z:row iKey=\"1\" a=\"new\"/><z:row iKey=\"2\"/>"), kObjectNotSet},
   };
-  for (const Case& c : cases) {
-    XmlDocument localDoc = parseXmlDocument(c.local);
-    XmlDocument replyDoc = parseXmlDocument(c.reply);
-    try {
-      mergeRowset(*localDoc, *replyDoc, "C:\\Data\\1\\c.xml");
-      ADD_FAILURE() << "no error for " << c.reply;
-    } catch (const AutomationError& e) {
-      EXPECT_EQ(e.number(), c.number) << c.reply;
-      EXPECT_NE(e.description().find("C:\\Data\\1\\c.xml"), std::string::npos) << e.description();
-    }
-    EXPECT_EQ(xmlText(*localDoc), c.local);
+  for (const auto& [localText, replyText, number] : cases) {
+    SCOPED_TRACE(replyText);
+    XmlDocument localDoc = parseXmlDocument(localText);
+    XmlDocument replyDoc = parseXmlDocument(replyText);
+    const AutomationError e = test::errorOf([&] { mergeRowset(*localDoc, *replyDoc, "C:\\Data\\1\\c.xml"); });
+    EXPECT_EQ(e.number(), number);
+    EXPECT_NE(e.description().find("C:\\Data\\1\\c.xml"), std::string::npos) << e.description();
+    EXPECT_EQ(xmlText(*localDoc), localText);
   }
 }
 
