@@ -9,7 +9,7 @@ namespace {
 
 using test::errorNumberOf;
 
-TEST(Conversions, TextToIntegerAndLongRoundHalvesToEvenWithinTheirRanges) {
+TEST(Conversions, IntegersRoundHalvesToEvenBooleansTakeWordsOrNumbersNumericTextIsPlainDecimal) {
   EXPECT_EQ(textToInteger(" 7 "), 7);
   EXPECT_EQ(textToInteger("7.5"), 8);
   EXPECT_EQ(textToInteger("6.5"), 6);
@@ -22,17 +22,12 @@ TEST(Conversions, TextToIntegerAndLongRoundHalvesToEvenWithinTheirRanges) {
   EXPECT_EQ(textToLong("2147483647"), 2147483647);
   EXPECT_EQ(textToLong(" -2147483648 "), -2147483647 - 1);
   EXPECT_EQ(errorNumberOf([] { textToLong("2147483647.5"); }), kOverflow);
-}
-
-TEST(Conversions, TextToBooleanTakesWordsInAnyCaseOrNumbers) {
+  // Booleans: the words in any case, or numbers.
   for (const char* yes : {" tRuE ", "-1", "2.5"}) EXPECT_TRUE(textToBoolean(yes)) << yes;
   for (const char* no : {"False", "0.0"}) EXPECT_FALSE(textToBoolean(no)) << no;
   for (const char* bad : {"", "yes", "Truth"}) {
     EXPECT_EQ(errorNumberOf([&] { textToBoolean(bad); }), kTypeMismatch) << bad;
   }
-}
-
-TEST(Conversions, NumericTextIsPlainDecimalNotation) {
   for (const char* ok : {"5", "+.5", "5.", "-0.25", "1E+2", "1e-2", " \t12\r\n"}) EXPECT_TRUE(isNumeric(ok)) << ok;
   for (const char* no : {".", "e5", "1e+", "1 2", "0x10", "NaN"}) EXPECT_FALSE(isNumeric(no)) << no;
   EXPECT_DOUBLE_EQ(*parseNumber(" -1.5e2 "), -150.0);

@@ -36,7 +36,7 @@ TEST(GetInstallList, ListsIdentifiersInEnumerationOrderUntilANameTooLongForTheBu
   EXPECT_EQ(GetInstallList(shortNames), installId('A') + ";{Bee};{Caf\xC3\xA9}");
 }
 
-TEST(GetRegKey, ReadsDefaultValuesBelowTheSettingsRootWithinTheBuffer) {
+TEST(GetRegKey, ReadsDefaultValuesBelowTheSettingsRootOrTheGivenBaseWithinTheBuffer) {
   FakePlatform platform;
   const std::string id = installId('A');
   platform.setRegistryString(kRoot + id, "", "Caf\xC3\xA9 \xE2\x82\xAC");
@@ -46,10 +46,8 @@ TEST(GetRegKey, ReadsDefaultValuesBelowTheSettingsRootWithinTheBuffer) {
   EXPECT_EQ(GetRegKey(platform, id), "Caf\xC3\xA9 \xE2\x82\xAC");  // back to UTF-8
   EXPECT_EQ(GetRegKey(platform, id + "\\Fits"), std::string(1022, 'x'));
   EXPECT_EQ(GetRegKey(platform, id + "\\TooLong"), "");  // 1023 and its terminator do not fit
-}
 
-TEST(GetRegKey, EmptyBasePathBecomesTheSettingsRootInTheCallersVariable) {
-  FakePlatform platform;
+  // An empty base path becomes the settings root, in the caller's variable too.
   platform.setRegistryString(kRoot + "K\\Sub", "", "sub value");
   platform.setRegistryString("Elsewhere\\K", "", "elsewhere");
   Variant base = EmptyValue{};
