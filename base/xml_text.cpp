@@ -4,9 +4,11 @@
 #include "base/xml_wellformed.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -39,14 +41,17 @@ bool checkedBeside(std::size_t size) {
 }
 
 // The strict check over a source, on a thread of its own; verdict() joins it.
-// Without a thread to be had it runs at once in this one.
+// Whichever thread comes to the check first runs it: when the other core is so
+// busy that the thread has not started by the time the parse is done, the
+// parsing thread checks itself rather than wait for it. Without a thread to be
+// had the check runs at once in this one.
 class CheckBeside {
  public:
   explicit CheckBeside(XmlTextSource source) : source_(std::move(source)) {
     try {
-      thread_ = std::thread([this] { run(); });
+      thread_ = std::thread([this] { claimAndRun(); });
     } catch (const std::system_error&) {
-      run();
+      claimAndRun();
     }
   }
   CheckBeside(const CheckBeside&) = delete;
@@ -57,12 +62,16 @@ class CheckBeside {
 
   // The check's answer; rethrows what the check threw.
   bool verdict() {
+    claimAndRun();
     if (thread_.joinable()) thread_.join();
     if (failure_) std::rethrow_exception(failure_);
     return wellFormed_;
   }
 
  private:
+  void claimAndRun() noexcept {
+    if (!claimed_.exchange(true)) run();
+  }
   void run() noexcept {
     try {
       wellFormed_ = isWellFormedXml(source_);
@@ -73,19 +82,11 @@ class CheckBeside {
   }
 
   XmlTextSource source_;
+  std::atomic<bool> claimed_{false};
   bool wellFormed_ = false;
   std::exception_ptr failure_;
   std::thread thread_;
 };
-
-XmlTextSource sourceOver(std::string_view utf8) {
-  return [utf8](char* out, std::size_t room) mutable {
-    const std::size_t n = std::min(utf8.size(), room);
-    std::memcpy(out, utf8.data(), n);
-    utf8.remove_prefix(n);
-    return n;
-  };
-}
 
 bool parseWith(pugi::xml_document& doc, std::string_view utf8, unsigned options) {
   bool parsed = false;
@@ -93,7 +94,7 @@ bool parseWith(pugi::xml_document& doc, std::string_view utf8, unsigned options)
     parsed = isWellFormedXml(utf8) && doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
   } else {
     // pugixml parses its own copy, so the check reads the text where it lies.
-    CheckBeside check(sourceOver(utf8));
+    CheckBeside check(xmlTextSourceOver(utf8));
     parsed = static_cast<bool>(doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8));
     parsed = check.verdict() && parsed;
   }
@@ -130,6 +131,31 @@ XmlTextBuffer::XmlTextBuffer(std::size_t size, std::size_t spare) : size_(size) 
   // The document frees what it takes over with pugixml's own deallocation function.
   data_.reset(static_cast<char*>(pugi::get_memory_allocation_function()(size + spare == 0 ? 1 : size + spare)));
   if (!data_) throw std::bad_alloc();
+}
+
+XmlTextBuffer xmlTextBufferOf(std::string_view utf8) {
+  XmlTextBuffer buffer(utf8.size());
+  std::memcpy(buffer.data(), utf8.data(), utf8.size());
+  return buffer;
+}
+
+XmlTextSource xmlTextSourceOver(std::string_view utf8) {
+  return [utf8](char* out, std::size_t room) mutable {
+    const std::size_t n = std::min(utf8.size(), room);
+    std::memcpy(out, utf8.data(), n);
+    utf8.remove_prefix(n);
+    return n;
+  };
+}
+
+XmlTextSource xmlTextSourceOwning(std::string utf8) {
+  auto text = std::make_shared<const std::string>(std::move(utf8));
+  return [text, rest = std::string_view(*text)](char* out, std::size_t room) mutable {
+    const std::size_t n = std::min(rest.size(), room);
+    std::memcpy(out, rest.data(), n);
+    rest.remove_prefix(n);
+    return n;
+  };
 }
 
 void XmlTextBuffer::Release::operator()(char* p) const { pugi::get_memory_deallocation_function()(p); }

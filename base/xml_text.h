@@ -54,6 +54,12 @@ class XmlTextBuffer {
   std::size_t size_ = 0;
 };
 
+// Text that a document takes over, copied from UTF-8 text. Throws std::bad_alloc.
+XmlTextBuffer xmlTextBufferOf(std::string_view utf8);
+// A source that reads text where it lies, and one that keeps the text it reads.
+XmlTextSource xmlTextSourceOver(std::string_view utf8);
+XmlTextSource xmlTextSourceOwning(std::string utf8);
+
 // As parseXml, for text the document takes over.
 bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text);
 // The same, with the check reading the text from `sameText`, which must give
