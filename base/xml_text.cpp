@@ -60,11 +60,14 @@ class CheckBeside {
     if (thread_.joinable()) thread_.join();
   }
 
-  // The check's answer; rethrows what the check threw.
-  bool verdict() {
+  // The check's answer; rethrows what the check threw, with doc emptied.
+  bool verdict(pugi::xml_document& doc) {
     claimAndRun();
     if (thread_.joinable()) thread_.join();
-    if (failure_) std::rethrow_exception(failure_);
+    if (failure_) {
+      doc.reset();
+      std::rethrow_exception(failure_);
+    }
     return wellFormed_;
   }
 
@@ -96,7 +99,7 @@ bool parseWith(pugi::xml_document& doc, std::string_view utf8, unsigned options)
     // pugixml parses its own copy, so the check reads the text where it lies.
     CheckBeside check(xmlTextSourceOver(utf8));
     parsed = static_cast<bool>(doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8));
-    parsed = check.verdict() && parsed;
+    parsed = check.verdict(doc) && parsed;
   }
   if (!parsed) doc.reset();
   return parsed;
@@ -183,7 +186,7 @@ bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text, XmlTextSource 
   // The document owns the buffer from here on, whatever the outcome.
   bool parsed = static_cast<bool>(
       doc.load_buffer_inplace_own(text.data_.release(), size, kParseOptions, pugi::encoding_utf8));
-  parsed = check.verdict() && parsed;
+  parsed = check.verdict(doc) && parsed;
   if (!parsed) doc.reset();
   return parsed;
 }

@@ -1,5 +1,5 @@
-// The strict well-formedness check that every document passes before pugixml
-// builds it: pugixml alone lets through text after the root element, a second
+// The strict well-formedness check that every document passes before the control
+// uses it: pugixml alone lets through text after the root element, a second
 // root, undefined entities, duplicate attributes, "<" in attribute values and
 // characters XML forbids. The check is libxml2's parser with no tree built.
 #pragma once
