@@ -3,8 +3,15 @@
 #include "base/ascii_text.h"
 #include "base/xml_wellformed.h"
 
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <exception>
+#include <memory>
 #include <new>
-#include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace qmx {
 namespace {
@@ -24,12 +31,78 @@ struct SinkWriter : pugi::xml_writer {
   void write(const void* data, std::size_t size) override { sink({static_cast<const char*>(data), size}); }
 };
 
-bool parseWith(pugi::xml_document& doc, std::string_view utf8, unsigned options) {
-  if (!isWellFormedXml(utf8) || !doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8)) {
-    doc.reset();
-    return false;
+// Text from this size up is checked on a second thread while pugixml parses it:
+// the check then costs nothing when a core is free, and about what it costs in
+// series when none is. Below it, starting a thread costs more than it saves.
+constexpr std::size_t kCheckBesideBytes = 64 * 1024;
+
+bool checkedBeside(std::size_t size) {
+  return size >= kCheckBesideBytes && size <= static_cast<std::size_t>(INT_MAX);
+}
+
+// The strict check over a source, on a thread of its own; verdict() joins it.
+// Whichever thread comes to the check first runs it: when the other core is so
+// busy that the thread has not started by the time the parse is done, the
+// parsing thread checks itself rather than wait for it. Without a thread to be
+// had the check runs at once in this one.
+class CheckBeside {
+ public:
+  explicit CheckBeside(XmlTextSource source) : source_(std::move(source)) {
+    try {
+      thread_ = std::thread([this] { claimAndRun(); });
+    } catch (const std::system_error&) {
+      claimAndRun();
+    }
   }
-  return true;
+  CheckBeside(const CheckBeside&) = delete;
+  CheckBeside& operator=(const CheckBeside&) = delete;
+  ~CheckBeside() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // The check's answer; rethrows what the check threw, with doc emptied.
+  bool verdict(pugi::xml_document& doc) {
+    claimAndRun();
+    if (thread_.joinable()) thread_.join();
+    if (failure_) {
+      doc.reset();
+      std::rethrow_exception(failure_);
+    }
+    return wellFormed_;
+  }
+
+ private:
+  void claimAndRun() noexcept {
+    if (!claimed_.exchange(true)) run();
+  }
+  void run() noexcept {
+    try {
+      wellFormed_ = isWellFormedXml(source_);
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+    source_ = nullptr;  // what the source holds goes as soon as it is read
+  }
+
+  XmlTextSource source_;
+  std::atomic<bool> claimed_{false};
+  bool wellFormed_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
+
+bool parseWith(pugi::xml_document& doc, std::string_view utf8, unsigned options) {
+  bool parsed = false;
+  if (!checkedBeside(utf8.size())) {
+    parsed = isWellFormedXml(utf8) && doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
+  } else {
+    // pugixml parses its own copy, so the check reads the text where it lies.
+    CheckBeside check(xmlTextSourceOver(utf8));
+    parsed = static_cast<bool>(doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8));
+    parsed = check.verdict(doc) && parsed;
+  }
+  if (!parsed) doc.reset();
+  return parsed;
 }
 
 }  // namespace
@@ -63,6 +136,31 @@ XmlTextBuffer::XmlTextBuffer(std::size_t size, std::size_t spare) : size_(size) 
   if (!data_) throw std::bad_alloc();
 }
 
+XmlTextBuffer xmlTextBufferOf(std::string_view utf8) {
+  XmlTextBuffer buffer(utf8.size());
+  std::memcpy(buffer.data(), utf8.data(), utf8.size());
+  return buffer;
+}
+
+XmlTextSource xmlTextSourceOver(std::string_view utf8) {
+  return [utf8](char* out, std::size_t room) mutable {
+    const std::size_t n = std::min(utf8.size(), room);
+    std::memcpy(out, utf8.data(), n);
+    utf8.remove_prefix(n);
+    return n;
+  };
+}
+
+XmlTextSource xmlTextSourceOwning(std::string utf8) {
+  auto text = std::make_shared<const std::string>(std::move(utf8));
+  return [text, rest = std::string_view(*text)](char* out, std::size_t room) mutable {
+    const std::size_t n = std::min(rest.size(), room);
+    std::memcpy(out, rest.data(), n);
+    rest.remove_prefix(n);
+    return n;
+  };
+}
+
 void XmlTextBuffer::Release::operator()(char* p) const { pugi::get_memory_deallocation_function()(p); }
 
 bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text) {
@@ -75,6 +173,22 @@ bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text) {
     return false;
   }
   return true;
+}
+
+bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text, XmlTextSource sameText) {
+  if (!checkedBeside(text.size_)) {
+    sameText = nullptr;
+    return parseXmlInPlace(doc, std::move(text));
+  }
+  doc.reset();
+  CheckBeside check(std::move(sameText));
+  const std::size_t size = text.size_;
+  // The document owns the buffer from here on, whatever the outcome.
+  bool parsed = static_cast<bool>(
+      doc.load_buffer_inplace_own(text.data_.release(), size, kParseOptions, pugi::encoding_utf8));
+  parsed = check.verdict(doc) && parsed;
+  if (!parsed) doc.reset();
+  return parsed;
 }
 
 namespace {

@@ -10,13 +10,16 @@
 
 #include <pugixml.hpp>
 
+#include "base/xml_wellformed.h"
+
 namespace qmx {
 
 // The XML document object handed to the host; a null pointer is "Nothing".
 using XmlDocument = std::shared_ptr<pugi::xml_document>;
 
 // Parses UTF-8 text into doc. Returns false, with doc left empty, when the text is
-// not well-formed XML.
+// not well-formed XML. Large text is checked on a second thread while pugixml
+// parses it; the verdict is the same as checking first.
 bool parseXml(pugi::xml_document& doc, std::string_view utf8);
 
 // As parseXml, keeping comments and processing instructions as nodes, for files
@@ -46,12 +49,24 @@ class XmlTextBuffer {
     void operator()(char* p) const;
   };
   friend bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text);
+  friend bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text, XmlTextSource sameText);
   std::unique_ptr<char, Release> data_;
   std::size_t size_ = 0;
 };
 
+// Text that a document takes over, copied from UTF-8 text. Throws std::bad_alloc.
+XmlTextBuffer xmlTextBufferOf(std::string_view utf8);
+// A source that reads text where it lies, and one that keeps the text it reads.
+XmlTextSource xmlTextSourceOver(std::string_view utf8);
+XmlTextSource xmlTextSourceOwning(std::string utf8);
+
 // As parseXml, for text the document takes over.
 bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text);
+// The same, with the check reading the text from `sameText`, which must give
+// exactly text's bytes: pugixml rewrites the buffer as it parses, so a check
+// beside it needs a copy of its own. The source is released as soon as the
+// check is done, so what it holds need not outlive it.
+bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text, XmlTextSource sameText);
 
 // The UTF-8 XML text of a node or document; empty text for an empty document.
 std::string xmlText(const pugi::xml_node& node);

@@ -13,7 +13,7 @@ namespace {
 
 struct CheckState {
   xmlParserCtxtPtr context = nullptr;
-  std::string_view unread;
+  const XmlTextSource* source = nullptr;
   bool doctype = false;
   bool fatal = false;
   std::string problem;
@@ -28,11 +28,9 @@ void onDoctype(void* data, const xmlChar*, const xmlChar*, const xmlChar*) {
 
 // The parser pulls the text through this reader.
 int readText(void* data, char* buffer, int length) {
-  std::string_view& unread = static_cast<CheckState*>(data)->unread;
-  const std::size_t n = std::min(unread.size(), static_cast<std::size_t>(length));
-  std::memcpy(buffer, unread.data(), n);
-  unread.remove_prefix(n);
-  return static_cast<int>(n);
+  if (length <= 0) return 0;
+  const std::size_t n = (*static_cast<CheckState*>(data)->source)(buffer, static_cast<std::size_t>(length));
+  return static_cast<int>(std::min(n, static_cast<std::size_t>(length)));
 }
 
 // libxml2 2.12 made the error it passes const.
@@ -63,12 +61,22 @@ constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC
 }  // namespace
 
 bool isWellFormedXml(std::string_view utf8, std::string* problem) {
-  static std::once_flag initialised;
-  std::call_once(initialised, [] { xmlInitParser(); });
   if (utf8.size() > static_cast<std::size_t>(INT_MAX)) {
     if (problem) *problem = "the document is too large";
     return false;
   }
+  const XmlTextSource source = [&utf8](char* out, std::size_t room) {
+    const std::size_t n = std::min(utf8.size(), room);
+    std::memcpy(out, utf8.data(), n);
+    utf8.remove_prefix(n);
+    return n;
+  };
+  return isWellFormedXml(source, problem);
+}
+
+bool isWellFormedXml(const XmlTextSource& source, std::string* problem) {
+  static std::once_flag initialised;
+  std::call_once(initialised, [] { xmlInitParser(); });
   // Every callback is null but the doctype's and the error's: the parser checks,
   // builds nothing. The text is UTF-8 whatever its declaration names.
   xmlSAXHandler sax{};
@@ -76,7 +84,7 @@ bool isWellFormedXml(std::string_view utf8, std::string* problem) {
   sax.internalSubset = onDoctype;
   sax.serror = onError;
   CheckState state;
-  state.unread = utf8;
+  state.source = &source;
   state.context = xmlCreateIOParserCtxt(&sax, &state, readText, nullptr, &state, XML_CHAR_ENCODING_UTF8);
   if (!state.context) {
     if (problem) *problem = "out of memory";

@@ -14,6 +14,7 @@
 #include "base/automation_error.h"
 #include "base/xml_text.h"
 #include "best_time.h"
+#include "machine.h"
 #include "rowset_text.h"
 #include "platform/posix/posix_platform.h"
 #include "store/cached_data_file.h"
@@ -63,6 +64,7 @@ double seconds(const std::function<void()>& work, const std::function<void()>& s
 }  // namespace
 
 int main() {
+  qmx::bench::printMachine();
   namespace fs = std::filesystem;
   const fs::path root = fs::temp_directory_path() / ("qmx-bench-merge-" + std::to_string(std::random_device{}()));
   fs::create_directories(root / "drive_c" / "bench");

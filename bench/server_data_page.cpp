@@ -11,6 +11,7 @@
 #include <string>
 
 #include "http_load.h"
+#include "machine.h"
 #include "support/server_process.h"
 
 namespace {
@@ -43,6 +44,7 @@ double stopSeconds(const std::string& target) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qmx::bench::printMachine();
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : kRuns;
   qmx::test::ServerProcess server(qmx::bench::serverProgram());
   const std::string target = std::string("/data.asp?Time=New&Data=customers.xml&MachineID=7&LocationID=12&CompanyID=") +

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "http_load.h"
+#include "machine.h"
 #include "support/server_process.h"
 
 namespace {
@@ -92,6 +93,7 @@ bool wholeDataSet(const std::string& body) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qmx::bench::printMachine();
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : kRuns;
   qmx::test::ServerProcess server(qmx::bench::serverProgram());
   addLargeDataSet(server.databasePath(), qmx::test::ServerProcess::kCompanyId);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "best_time.h"
+#include "machine.h"
 #include "http_load.h"
 #include "control/xmlload.h"
 #include "platform/posix/posix_platform.h"
@@ -88,6 +89,7 @@ double uploadSeconds(const qmx::test::TempRoot& root, const std::string& serverB
 }  // namespace
 
 int main(int argc, char** argv) {
+  qmx::bench::printMachine();
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : kRuns;
   qmx::test::ServerProcess server(qmx::bench::serverProgram());
   MinimalServer minimal;

@@ -41,6 +41,10 @@ class BasicRandom {
   };
   // The step that n draws make; O(1) up to kTableSkips, O(log n) beyond.
   static Jump jumpOf(std::uint64_t n);
+  // The step `first` then `then` make together.
+  static Jump chain(Jump first, Jump then) {
+    return {(then.a * first.a) & kMask, (then.a * first.c + then.c) & kMask};
+  }
   // Makes a precomputed step; returns the new state.
   std::uint32_t apply(Jump jump) {
     // Unsigned arithmetic wraps modulo 2^32, which the mask reduces correctly.

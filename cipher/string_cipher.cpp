@@ -1,10 +1,13 @@
 #include "cipher/string_cipher.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
 #include "base/automation_error.h"
 #include "base/codepage.h"
+#include "base/utf8.h"
 #include "cipher/basic_random.h"
 
 namespace qmx {
@@ -47,74 +50,152 @@ namespace {
 
 // Characters scrambled at a time, through buffers on the stack.
 constexpr std::size_t kPiece = 4096;
+// Keystream positions computed side by side. The generator's step is a
+// multiply-add that waits on the one before; positions a stride apart form
+// chains of their own, which the CPU runs at once.
+constexpr std::size_t kLanes = 8;
+static_assert(kPiece % kLanes == 0);
 
-// Scrambles text with key, handing the escaped single-byte result to onPiece a
-// few kilobytes at a time.
+// The key's stream over a text of a given length: the codes of the text XORed
+// with the top byte of one draw per character, with twice the code of key
+// character i mod K skipped after character i.
+class KeyStream {
+ public:
+  KeyStream(std::string_view key, std::size_t textSize, Stepping stepping) : key_(key), stepping_(stepping) {
+    rng_.resetWith(-1.0f);
+    rng_.reseed(static_cast<double>(key.size() + textSize));
+    // Mix in the key: each character draws its code's worth, and the bit of its
+    // last draw reseeds. Code 0 draws nothing and keeps the previous bit.
+    int bit = 0;
+    for (char k : key) {
+      const std::uint32_t draws = code(k);
+      if (draws != 0) {
+        skipDraws(rng_, draws - 1, stepping);
+        bit = BasicRandom::bit(rng_.draw());
+      }
+      rng_.reseed(bit);
+    }
+    if (stepping == Stepping::Jump) prepareLanes();
+  }
+
+  // XORs the stream's next n bytes over in into out. Every call but the last
+  // takes a multiple of kLanes characters.
+  void xorOver(const unsigned char* in, std::size_t n, unsigned char* out) {
+    if (stepping_ == Stepping::OneByOne) {
+      for (std::size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<unsigned char>(in[i] ^ BasicRandom::keyByte(rng_.draw()));
+        skipDraws(rng_, 2 * code(key_[p_]), stepping_);
+        p_ = p_ + 1 == key_.size() ? 0 : p_ + 1;
+      }
+      return;
+    }
+    // The states are kept whole: the low 24 bits of a 32-bit multiply-add are
+    // those of the 24-bit one, and the key byte is bits 16 to 23.
+    std::uint32_t s[kLanes];
+    std::copy(lane_, lane_ + kLanes, s);
+    std::size_t q = q_;
+    std::size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+      const BasicRandom::Jump* step = stride_.data() + q;
+      for (std::size_t j = 0; j < kLanes; ++j) {
+        out[i + j] = static_cast<unsigned char>(in[i + j] ^ (s[j] >> 16));
+        s[j] = step[j].a * s[j] + step[j].c;
+      }
+      q += kLanes;
+      if (q >= period_) q -= period_;
+    }
+    for (std::size_t j = 0; i < n; ++i, ++j) out[i] = static_cast<unsigned char>(in[i] ^ (s[j] >> 16));
+    std::copy(s, s + kLanes, lane_);
+    q_ = q;
+  }
+
+ private:
+  // After character i the stream skips twice the code of key character i mod K,
+  // then draws for the next one: one step per key position covers both, and
+  // kLanes of them chained carry lane j from character i + j to i + j + kLanes.
+  void prepareLanes() {
+    const std::size_t k = key_.size();
+    std::vector<BasicRandom::Jump> stepAfter(k);
+    for (std::size_t i = 0; i < k; ++i) stepAfter[i] = BasicRandom::jumpOf(2 * code(key_[i]) + 1);
+    // A whole number of key lengths, at least kLanes, so that the position
+    // wraps with one subtraction.
+    period_ = k * ((kLanes + k - 1) / k);
+    stride_.resize(period_ + kLanes - 1);
+    for (std::size_t q = 0; q < stride_.size(); ++q) {
+      BasicRandom::Jump step;
+      for (std::size_t t = 0; t < kLanes; ++t) step = BasicRandom::chain(step, stepAfter[(q + t) % k]);
+      stride_[q] = step;
+    }
+    lane_[0] = rng_.draw();
+    for (std::size_t j = 1; j < kLanes; ++j) {
+      const BasicRandom::Jump step = stepAfter[(j - 1) % k];
+      lane_[j] = (step.a * lane_[j - 1] + step.c) & BasicRandom::kMask;
+    }
+  }
+
+  std::string_view key_;
+  Stepping stepping_;
+  BasicRandom rng_;
+  std::size_t p_ = 0;  // the key position of the next skip, one by one
+  std::vector<BasicRandom::Jump> stride_;
+  std::size_t period_ = 0;
+  std::size_t q_ = 0;
+  std::uint32_t lane_[kLanes] = {};
+};
+
+// Scrambles text with key, handing each piece of raw codes (not yet escaped) to
+// onPiece a few kilobytes at a time.
 template <typename OnPiece>
 void scrambleInPieces(std::string_view text, std::string_view key, Stepping stepping, OnPiece&& onPiece) {
   if (text.empty()) return;
   // Failing at the first key lookup, after one character, delivers no result
   // either; failing up front is the same to a caller.
   if (key.empty()) throw AutomationError(kInvalidProcedureCall);
-
-  BasicRandom rng;
-  rng.resetWith(-1.0f);
-  rng.reseed(static_cast<double>(key.size() + text.size()));
-
-  // Mix in the key: each character draws its code's worth, and the bit of its
-  // last draw reseeds. Code 0 draws nothing and keeps the previous bit.
-  int bit = 0;
-  for (char k : key) {
-    const std::uint32_t draws = code(k);
-    if (draws != 0) {
-      skipDraws(rng, draws - 1, stepping);
-      bit = BasicRandom::bit(rng.draw());
-    }
-    rng.reseed(bit);
+  KeyStream stream(key, text.size(), stepping);
+  unsigned char raw[kPiece];
+  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t i = 0; i < text.size(); i += kPiece) {
+    const std::size_t n = std::min(kPiece, text.size() - i);
+    stream.xorOver(in + i, n, raw);
+    onPiece(raw, n);
   }
+}
 
-  // A piece of text, every character of it escaped at worst.
-  char buffer[2 * kPiece];
-  char* end = buffer;
-  auto emit = [&end](unsigned x) {
+// Codes 0 and 1 become an escape pair: the marker and the code plus 10.
+char* escapeCodes(const unsigned char* raw, std::size_t n, char* out) {
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned x = raw[i];
     if (x <= 1) {
-      *end++ = kEscapeMarker;
+      *out++ = kEscapeMarker;
       x += 10;
     }
-    *end++ = static_cast<char>(x);
-  };
-  auto flushEvery = [&](std::size_t i) {
-    if ((i + 1) % kPiece == 0 || i + 1 == text.size()) {
-      onPiece(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
-      end = buffer;
-    }
-  };
-
-  if (stepping == Stepping::OneByOne) {
-    std::size_t p = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      emit(code(text[i]) ^ BasicRandom::keyByte(rng.draw()));
-      flushEvery(i);
-      p = p == key.size() ? 1 : p + 1;
-      skipDraws(rng, 2 * code(key[p - 1]), stepping);
-    }
-    return;
+    *out++ = static_cast<char>(x);
   }
+  return out;
+}
 
-  // After character i the keystream skips twice the code of key character
-  // i mod K, then draws for the next character: one precomputed step per key
-  // position covers both.
-  std::vector<BasicRandom::Jump> stepAfter(key.size());
-  for (std::size_t i = 0; i < key.size(); ++i) stepAfter[i] = BasicRandom::jumpOf(2 * code(key[i]) + 1);
-  std::uint32_t state = rng.draw();
-  std::size_t q = 0;
-  for (std::size_t i = 0;; ++i) {
-    emit(code(text[i]) ^ BasicRandom::keyByte(state));
-    flushEvery(i);
-    if (i + 1 == text.size()) break;
-    state = rng.apply(stepAfter[q]);
-    q = q + 1 == key.size() ? 0 : q + 1;
-  }
+// The UTF-8 of each scrambled code, escaped: at most three bytes, so that one
+// four-byte copy moves any of them.
+struct EscapedUtf8 {
+  char bytes[3] = {};
+  unsigned char size = 0;
+};
+
+const std::array<EscapedUtf8, 256>& escapedUtf8() {
+  static const std::array<EscapedUtf8, 256> table = [] {
+    std::array<EscapedUtf8, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) {
+      const unsigned char code = static_cast<unsigned char>(b);
+      char single[2];
+      const std::size_t n = static_cast<std::size_t>(escapeCodes(&code, 1, single) - single);
+      std::string utf8;
+      for (std::size_t i = 0; i < n; ++i) appendUtf8(utf8, singleByteToCodePoint(static_cast<unsigned char>(single[i])));
+      t[b].size = static_cast<unsigned char>(utf8.size());
+      std::memcpy(t[b].bytes, utf8.data(), utf8.size());
+    }
+    return t;
+  }();
+  return table;
 }
 
 }  // namespace
@@ -122,7 +203,10 @@ void scrambleInPieces(std::string_view text, std::string_view key, Stepping step
 std::string scrambleCodes(std::string_view text, std::string_view key, Stepping stepping) {
   std::string out;
   out.reserve(text.size() + text.size() / 64 + 8);
-  scrambleInPieces(text, key, stepping, [&out](std::string_view piece) { out.append(piece); });
+  char escaped[2 * kPiece];
+  scrambleInPieces(text, key, stepping, [&](const unsigned char* raw, std::size_t n) {
+    out.append(escaped, static_cast<std::size_t>(escapeCodes(raw, n, escaped) - escaped));
+  });
   return out;
 }
 
@@ -135,13 +219,21 @@ std::string fileEncodeAndDecode(std::string& inputString, const std::string& pas
     text = resolveEscapePairs(text);
     inputString = singleByteToUtf8(text);
   }
-  // Scrambled and turned into UTF-8 piece by piece, with no single-byte copy of
-  // the whole result in between.
+  // Scrambled, escaped and turned into UTF-8 piece by piece, with no
+  // single-byte copy of the whole result in between. Scrambled codes are
+  // spread evenly: about 1.6 bytes of UTF-8 each.
   std::string out;
-  out.reserve(text.size() + text.size() / 2);
-  char utf8[3 * 2 * kPiece + kUtf8WriteSlack];  // a piece escaped at worst, three bytes a character
-  scrambleInPieces(text, keyBytes, Stepping::Jump, [&](std::string_view piece) {
-    out.append(utf8, static_cast<std::size_t>(writeSingleByteAsUtf8(piece, utf8) - utf8));
+  out.reserve(text.size() + text.size() * 3 / 4 + 16);
+  const auto& table = escapedUtf8();
+  char utf8[3 * kPiece + 1];  // three bytes a character at worst, and the fourth of the last copy
+  scrambleInPieces(text, keyBytes, Stepping::Jump, [&](const unsigned char* raw, std::size_t n) {
+    char* end = utf8;
+    for (std::size_t i = 0; i < n; ++i) {
+      const EscapedUtf8& entry = table[raw[i]];
+      std::memcpy(end, &entry, 4);
+      end += entry.size;
+    }
+    out.append(utf8, static_cast<std::size_t>(end - utf8));
   });
   return out;
 }

@@ -20,7 +20,14 @@ std::string envelopeStatusText(const pugi::xml_node& document) {
 
 std::string readReplyStatus(Platform& platform, const HttpReply& reply, const std::string& address,
                             pugi::xml_document& document) {
-  const bool wellFormed = parseXml(document, replyText(platform, reply));
+  // Parsed where it lies: a large reply is not held twice beside its document.
+  // The check reads the body when that is the text already, else the decoded
+  // text, which it keeps until it is done.
+  std::optional<std::string> decoded = replyTextUnlessBody(platform, reply);
+  XmlTextBuffer buffer = xmlTextBufferOf(decoded ? std::string_view(*decoded) : std::string_view(reply.body));
+  XmlTextSource sameText = decoded ? xmlTextSourceOwning(std::move(*decoded)) : xmlTextSourceOver(reply.body);
+  decoded.reset();
+  const bool wellFormed = parseXmlInPlace(document, std::move(buffer), std::move(sameText));
   const pugi::xml_node status = wellFormed ? envelopeStatus(document) : pugi::xml_node();
   if (!status) {
     throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +

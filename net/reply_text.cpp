@@ -63,3 +63,19 @@ std::string replyText(Platform& platform, const HttpReply& reply) {
 }
 
 }  // namespace qmx
+
+namespace qmx {
+
+std::optional<std::string> replyTextUnlessBody(Platform& platform, const HttpReply& reply) {
+  const std::string_view body = reply.body;
+  const std::string charset = declaredCharset(reply.contentType);
+  // Only where decoding comes down to repairing UTF-8 and nothing is stripped.
+  const bool utf8 = charset.empty() || charsetForLabel(charset) == Charset::Utf8;
+  if (utf8 && !startsWith(body, kUtf8Bom) && !startsWith(body, "\xFF\xFE") && !startsWith(body, "\xFE\xFF") &&
+      isValidUtf8(body)) {
+    return std::nullopt;
+  }
+  return replyText(platform, reply);
+}
+
+}  // namespace qmx

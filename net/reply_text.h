@@ -2,6 +2,7 @@
 // reply declares, as an HTTP client decodes text replies.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,9 @@ std::string decodeReplyText(Platform& platform, std::string_view body, std::stri
 
 // decodeReplyText of a reply's body and Content-Type.
 std::string replyText(Platform& platform, const HttpReply& reply);
+
+// The same, or nullopt when that text is the body itself (UTF-8 that needs no
+// decoding), which spares a large reply a copy.
+std::optional<std::string> replyTextUnlessBody(Platform& platform, const HttpReply& reply);
 
 }  // namespace qmx

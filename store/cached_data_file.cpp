@@ -41,9 +41,11 @@ CachedDataFile CachedDataFile::read(Platform& platform, const std::string& path)
     throw AutomationError(kInputPastEndOfFile, "Input past end of file: " + path + " is empty");
   }
   auto doc = std::make_shared<pugi::xml_document>();
-  XmlTextBuffer text = xmlFileTextBuffer(platform, *bytes);
-  bytes.reset();  // a large file's bytes and its text are not kept beside the document
-  if (!parseXmlInPlace(*doc, std::move(text))) {
+  // The bytes go to the check that reads them beside the parse, and with it as
+  // soon as it is done: a large file's bytes are not kept beside the document.
+  XmlFileTextToParse text = xmlFileTextToParse(platform, std::move(*bytes));
+  bytes.reset();
+  if (!parseXmlInPlace(*doc, std::move(text.text), std::move(text.sameText))) {
     throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) +
                                              ": the cached data file " + path + " is not well-formed XML");
   }

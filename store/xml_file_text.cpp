@@ -1,6 +1,8 @@
 #include "store/xml_file_text.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "base/ascii_text.h"
 #include "base/charset_labels.h"
@@ -47,6 +49,45 @@ XmlTextBuffer copied(std::string_view text) {
   return buffer;
 }
 
+// Text read from what it was made of: UTF-8 as it lies, or single-byte bytes
+// converted a few kilobytes at a time (the whole conversion would be another
+// copy of the file).
+class SourceText {
+ public:
+  SourceText(std::string owned, std::size_t skip, bool singleByte)
+      : owned_(std::move(owned)), rest_(std::string_view(owned_).substr(skip)), singleByte_(singleByte) {}
+
+  std::size_t read(char* out, std::size_t room) {
+    if (!singleByte_) return take(rest_, out, room);
+    if (staged_.empty()) {
+      const std::string_view piece = rest_.substr(0, kPiece);
+      rest_.remove_prefix(piece.size());
+      staged_ = std::string_view(staging_, static_cast<std::size_t>(writeSingleByteAsUtf8(piece, staging_) - staging_));
+    }
+    return take(staged_, out, room);
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 4096;
+  static std::size_t take(std::string_view& from, char* out, std::size_t room) {
+    const std::size_t n = std::min(from.size(), room);
+    std::memcpy(out, from.data(), n);
+    from.remove_prefix(n);
+    return n;
+  }
+
+  std::string owned_;
+  std::string_view rest_;
+  bool singleByte_;
+  std::string_view staged_;
+  char staging_[3 * kPiece + kUtf8WriteSlack];
+};
+
+XmlTextSource sourceOf(std::string owned, std::size_t skip, bool singleByte) {
+  auto source = std::make_shared<SourceText>(std::move(owned), skip, singleByte);
+  return [source](char* out, std::size_t room) { return source->read(out, room); };
+}
+
 }  // namespace
 
 std::string xmlFileText(Platform& platform, std::string_view bytes) {
@@ -59,18 +100,23 @@ std::string xmlFileText(Platform& platform, std::string_view bytes) {
   return std::move(reading.decoded);
 }
 
-XmlTextBuffer xmlFileTextBuffer(Platform& platform, std::string_view bytes) {
-  const Reading reading = howToRead(platform, bytes);
+XmlFileTextToParse xmlFileTextToParse(Platform& platform, std::string bytes) {
+  Reading reading = howToRead(platform, bytes);
   switch (reading.kind) {
-    case Reading::AsUtf8: return copied(bytes.substr(reading.skip));
+    case Reading::AsUtf8: {
+      XmlTextBuffer text = copied(std::string_view(bytes).substr(reading.skip));
+      return {std::move(text), sourceOf(std::move(bytes), reading.skip, false)};
+    }
     case Reading::AsCodePage: {
-      XmlTextBuffer buffer(singleByteUtf8Size(bytes), kUtf8WriteSlack);
-      writeSingleByteAsUtf8(bytes, buffer.data());
-      return buffer;
+      XmlTextBuffer text(singleByteUtf8Size(bytes), kUtf8WriteSlack);
+      writeSingleByteAsUtf8(bytes, text.data());
+      return {std::move(text), sourceOf(std::move(bytes), 0, true)};
     }
     case Reading::Decoded: break;
   }
-  return copied(reading.decoded);
+  XmlTextBuffer text = copied(reading.decoded);
+  bytes = std::string();  // the decoded text stands in for them
+  return {std::move(text), sourceOf(std::move(reading.decoded), 0, false)};
 }
 
 }  // namespace qmx

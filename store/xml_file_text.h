@@ -21,7 +21,13 @@ namespace qmx {
 std::string xmlFileText(Platform& platform, std::string_view bytes);
 
 // The same text in a buffer a document can take over (a cached data file is
-// large: it is converted straight into the buffer, with no copy in between).
-XmlTextBuffer xmlFileTextBuffer(Platform& platform, std::string_view bytes);
+// large: it is converted straight into the buffer, with no copy in between),
+// and again as a source that reads it from the file's bytes (which it takes
+// over), for the strict check that runs while the buffer is parsed in place.
+struct XmlFileTextToParse {
+  XmlTextBuffer text;
+  XmlTextSource sameText;
+};
+XmlFileTextToParse xmlFileTextToParse(Platform& platform, std::string bytes);
 
 }  // namespace qmx

@@ -18,10 +18,13 @@ DataSetLoad refreshCachedData(ServiceConnection& connection, Platform& platform,
     if (request.authenticated && !request.offline && request.action != "NONE") {
       const std::string& address = load.requestAddress.emplace(
           request.page + refreshQuery(cached.modTime(), request.file, request.requester));
-      const HttpReply reply = connection.send(HttpRequest{"GET", address, std::nullopt});
-
       auto replyDoc = std::make_shared<pugi::xml_document>();
-      const std::string status = readReplyStatus(platform, reply, address, *replyDoc);
+      std::string status;
+      {
+        // The reply's bytes go once parsed: they are not kept beside the merge.
+        const HttpReply reply = connection.send(HttpRequest{"GET", address, std::nullopt});
+        status = readReplyStatus(platform, reply, address, *replyDoc);
+      }
 
       if (status == "NEWDATA") {
         // The caller keeps the copy it asked for; the next load sees the new one.

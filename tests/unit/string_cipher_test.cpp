@@ -126,6 +126,13 @@ TEST(StringCipher, AgreesWithAPlainReferenceAndRoundTrips) {
     ASSERT_EQ(scrambled, ReferenceCipher::scramble(escaped, key)) << "round " << round;
     ASSERT_EQ(scramble(scrambled, key), escaped) << "round " << round;
   }
+  // Longer than the pieces the text is scrambled in, with keys shorter and longer
+  // than the keystream's side-by-side chains.
+  std::string text(10007, ' ');
+  for (char& c : text) c = static_cast<char>(code(gen) | 2);
+  for (const std::string key : {"\xFF", "\x80\x03\xFE", "Velmora#2024"}) {
+    EXPECT_EQ(scramble(text, key), ReferenceCipher::scramble(text, key)) << key.size();
+  }
 }
 
 TEST(StringCipher, MalformedInputOrKeyFailsWithError5) {
