@@ -11,7 +11,7 @@ set(QMX_CMAKE_PACKAGE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/QMXProd")
 # layout is kept because the headers include each other as "platform/platform.h".
 set(QMX_PUBLIC_HEADERS
   control/xmlload.h control/dispatch.h control/member_table.h
-  base/automation_error.h base/variant.h base/xml_text.h
+  base/automation_error.h base/variant.h base/xml_text.h base/xml_wellformed.h
   platform/platform.h platform/file_platform.h platform/file_policy.h platform/file_system.h)
 if(NOT WIN32)
   list(APPEND QMX_PUBLIC_HEADERS platform/posix/posix_platform.h platform/posix/drive_map.h)
