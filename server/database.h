@@ -64,6 +64,9 @@ class Store {
   const std::string& instanceId() const { return instanceId_; }
   // The number of the latest change made to any data set.
   virtual std::int64_t currentChange() = 0;
+  // Reads the database's identifier: one cheap query that proves the database answers
+  // and still holds the service's tables. Throws DatabaseError.
+  virtual void ping() = 0;
 
   // Adds a company; throws DatabaseError when it exists.
   virtual void addCompany(std::string_view companyId, std::string_view name) = 0;

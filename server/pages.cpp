@@ -61,6 +61,8 @@ std::optional<std::int64_t> Pages::parseStamp(Store& store, std::string_view tex
 }
 
 PageReply Pages::handle(const PageRequest& request) {
+  // Exactly this path: every page of the control ends in ".asp", so none is shadowed.
+  if (request.path == "/health") return health();
   const QueryString query(request.rawQuery);
   const std::string page = lowerAscii(request.path.substr(request.path.rfind('/') + 1));
   try {
@@ -72,6 +74,22 @@ PageReply Pages::handle(const PageRequest& request) {
   } catch (const std::exception& e) {
     std::cerr << "qmx-server: " << request.path << ": " << e.what() << std::endl;
     return failure(kServerError, "Server error", 500);
+  }
+}
+
+PageReply Pages::health() {
+  // A balancer polls often and gives up after a few seconds: wait only briefly for a
+  // connection, and hold it for one query.
+  constexpr std::chrono::milliseconds kMaxWait{1000};
+  try {
+    stores_.acquire(kMaxWait)->ping();
+    return PageReply{200, successEnvelope()};
+  } catch (const PoolBusy&) {
+    return failure(kUnavailable, "Database busy", 503);
+  } catch (const std::exception& e) {
+    // The cause goes to the log only: it names the database, which callers need not know.
+    std::cerr << "qmx-server: /health: " << e.what() << std::endl;
+    return failure(kUnavailable, "Database unavailable", 503);
   }
 }
 

@@ -1,6 +1,7 @@
 // The service's pages, apart from the HTTP transport: login ("Bus_ChkComp.asp"),
 // upload of saved transactions ("processForms.asp") and every other ".asp" page
-// serving the data set named by the "Data" query key.
+// serving the data set named by the "Data" query key; beside them "/health" for load
+// balancers.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,7 @@ enum PageError : int {
   kUnknownPage = 1008,      // "Unknown page <path>" (HTTP 404)
   kServerError = 1009,      // "Server error" (HTTP 500)
   kMalformedKey = 1010,     // "Malformed Idempotency-Key" (HTTP 400), on an upload
+  kUnavailable = 1011,      // "Database unavailable" or "Database busy" (HTTP 503), on "/health"
 };
 
 struct PageRequest {
@@ -65,6 +67,7 @@ class Pages {
   PageReply login(const QueryString& query);
   PageReply upload(const QueryString& query, const PageRequest& request);
   PageReply dataSet(const QueryString& query);
+  PageReply health();
 
   StorePool& stores_;
   std::string decoyHash_;

@@ -281,6 +281,12 @@ std::int64_t PgStore::currentChange() {
   return run("SELECT value::bigint FROM meta WHERE name = 'change'", {}).integer(0, 0);
 }
 
+void PgStore::ping() {
+  if (run("SELECT value FROM meta WHERE name = 'instance'", {}).rows() != 1) {
+    throw DatabaseError(name_ + ": not a qmx-server database");
+  }
+}
+
 void PgStore::addCompany(std::string_view companyId, std::string_view name) {
   run("INSERT INTO companies(company_id, name) VALUES ($1, $2)", {companyId, name});
 }

@@ -23,6 +23,7 @@ class PgStore : public Store {
   PgStore& operator=(const PgStore&) = delete;
 
   std::int64_t currentChange() override;
+  void ping() override;
   void addCompany(std::string_view companyId, std::string_view name) override;
   bool companyExists(std::string_view companyId) override;
   void putUser(std::string_view companyId, std::string_view userName, std::string_view passwordHash,

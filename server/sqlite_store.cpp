@@ -166,6 +166,10 @@ std::int64_t SqliteStore::currentChange() {
   return std::stoll(metaValue(db_, "change").value_or("0"));
 }
 
+void SqliteStore::ping() {
+  if (!metaValue(db_, "instance")) throw DatabaseError(name_ + ": not a qmx-server database");
+}
+
 void SqliteStore::addCompany(std::string_view companyId, std::string_view name) {
   auto st = db_.prepare("INSERT INTO companies(company_id, name) VALUES (?1, ?2)");
   st.bind(1, companyId).bind(2, name).run();

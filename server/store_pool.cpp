@@ -18,10 +18,15 @@ StorePool::StorePool(std::string db, std::size_t postgresConnections) : db_(std:
   open_ = 1;
 }
 
-StorePool::Lease StorePool::acquire() {
+StorePool::Lease StorePool::acquire(std::optional<std::chrono::milliseconds> maxWait) {
   {
     std::unique_lock lock(mutex_);
-    returned_.wait(lock, [this] { return !idle_.empty() || limit_ == 0 || open_ < limit_; });
+    const auto available = [this] { return !idle_.empty() || limit_ == 0 || open_ < limit_; };
+    if (!maxWait) {
+      returned_.wait(lock, available);
+    } else if (!returned_.wait_for(lock, *maxWait, available)) {
+      throw PoolBusy("every database connection is in use");
+    }
     if (!idle_.empty()) {
       auto store = std::move(idle_.back());
       idle_.pop_back();

@@ -5,15 +5,23 @@
 // request waiting for one when every one is in use.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "server/database.h"
 
 namespace qmx::server {
+
+// Every connection stayed in use for as long as the caller would wait.
+class PoolBusy : public DatabaseError {
+ public:
+  using DatabaseError::DatabaseError;
+};
 
 class StorePool {
  public:
@@ -38,7 +46,10 @@ class StorePool {
 
   // An idle connection, or a new one while the bound allows, else the next one given
   // back. Throws DatabaseError when a new one cannot be opened.
-  Lease acquire();
+  Lease acquire() { return acquire(std::nullopt); }
+  // The same, waiting at most maxWait for a connection to come back; then throws
+  // PoolBusy.
+  Lease acquire(std::optional<std::chrono::milliseconds> maxWait);
 
   const std::string& instanceId() const { return instanceId_; }
 

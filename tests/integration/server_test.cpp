@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -232,6 +233,21 @@ TEST_P(ServerTest, ConcurrentDownloadsAndUploadsAreEachAnsweredRightAndEveryUplo
   EXPECT_EQ(wrong, 0);
   const CommandResult list = server.command({"list-transactions"});
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), kThreads / 2 * kEach) << list.out;
+}
+
+TEST_P(ServerTest, HealthAnswersOverHttpUntilTheDatabaseIsGone) {
+  EXPECT_EQ(get("/health").status, 200);
+  if (db->empty()) {
+    std::ofstream(server.databasePath(), std::ios::trunc) << std::string(8192, 'x');
+  } else {
+    const std::string name = db->substr(db->find("dbname=") + 7, db->find(" user=") - db->find("dbname=") - 7);
+    const std::string other = db->substr(0, db->find("dbname=")) + "dbname=postgres user=qmx";
+    ASSERT_EQ(runProgram(QMX_PG_BIN "/psql", {"-d", other, "-c", "DROP DATABASE " + name + " WITH (FORCE)"}).exitCode, 0);
+  }
+  const HttpReply gone = get("/health");
+  EXPECT_EQ(gone.status, 503);
+  // The cause is logged; the reply does not name the database.
+  EXPECT_EQ(gone.body, R"(<xml><status ErrNumber="1011" ErrDesc="Database unavailable">Failure</status></xml>)");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerTest, testing::Values("SQLite", "PostgreSQL"),

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
+#include "server/pages.h"
 #include "server/sqlite_db.h"
 #include "support/pg_cluster.h"
 #include "support/server_process.h"
@@ -70,6 +72,30 @@ TEST_P(Storage, SchemaIsVersionedAndANewerOrMissingOneIsRefusedByName) {
   EXPECT_EQ(unreachable.exitCode, 1);
   EXPECT_NE(unreachable.err.find("nothing"), std::string::npos) << unreachable.err;
   EXPECT_EQ(unreachable.err.find("hunter2"), std::string::npos) << unreachable.err;
+}
+
+// The database gone: integration/server_test.cpp.
+TEST_P(Storage, HealthIsItsOwnPathAndNeverWaitsLongForABusyPool) {
+  Store::create(db);
+  StorePool pool(db, 1);
+  Pages pages(pool);
+  const auto get = [&](const char* path) {
+    PageRequest request;
+    request.path = path;
+    return pages.handle(request);
+  };
+  EXPECT_EQ(get("/health").body, "<xml><status>Success</status></xml>");
+  EXPECT_EQ(get("/HEALTH").httpStatus, 404);  // not a page of the control's
+  {
+    // PostgreSQL's only connection is taken: answered within the bounded wait. A file
+    // opens another.
+    const auto held = pool.acquire();
+    const auto start = std::chrono::steady_clock::now();
+    const PageReply busy = get("/health");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(busy.httpStatus, pg->empty() ? 200 : 503) << busy.body;
+  }
+  EXPECT_EQ(get("/health").httpStatus, 200);  // the health check's own connection went back
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Storage, testing::Values("SQLite", "PostgreSQL"),
