@@ -93,10 +93,7 @@ WrkRun runWrk(Server& server, bool upload, int round) {
   std::vector<std::string> args(std::begin(kLoad), std::end(kLoad));
   if (upload) {
     // Keys carry the round: the database keeps the earlier rounds' posts.
-    for (const std::string& a : {std::string("-s"), std::string(QMX_WRK_UPLOAD_SCRIPT), base + "/", std::string("--"),
-                                 "r" + std::to_string(round)}) {
-      args.push_back(a);
-    }
+    args.insert(args.end(), {"-s", QMX_WRK_UPLOAD_SCRIPT, base + "/", "--", std::to_string(round)});
   } else {
     args.push_back(base + kDataPage);
   }
