@@ -70,7 +70,7 @@ WrkRun parse(const std::string& out) {
   run.answered = std::stol(m[1]);
   if (std::regex_search(out, m, std::regex(R"(posts sent: (\d+))"))) run.sent = std::stol(m[1]);
   for (const char* line : {R"(Socket errors:[^\n]*)", R"(Non-2xx or 3xx responses:[^\n]*)"}) {
-    if (std::regex_search(out, m, std::regex(line))) run.errors += "; " + m[0].str();
+    if (std::regex_search(out, m, std::regex(line))) run.errors.append(" ").append(m[0].str()).append(";");
   }
   return run;
 }
@@ -154,7 +154,10 @@ int main(int argc, char** argv) try {
           s.answeredPosts += run.answered;
           s.sentPosts += run.sent;
         }
-        s.errors += run.errors;
+        if (!run.errors.empty()) {
+          s.errors.append("\n    ").append(upload ? "uploads" : "data page").append(", round ");
+          s.errors.append(std::to_string(round + 1)).append(":").append(run.errors);
+        }
       }
     }
   }
@@ -187,7 +190,7 @@ int main(int argc, char** argv) try {
       ok = false;
     }
     if (!s.errors.empty()) {
-      std::printf("  FAILED: wrk reported errors%s\n", s.errors.c_str());
+      std::printf("  FAILED: wrk reported errors:%s\n", s.errors.c_str());
       ok = false;
     }
   }
