@@ -1,0 +1,64 @@
+// Data sets as last read from PostgreSQL, shared by the process's connections to
+// its databases. A page is then answered after a point query that confirms the set's
+// change number, rather than a join over all its rows on a PostgreSQL backend. An
+// entry is used only once the database has confirmed, in that request's own round
+// trip, that the set is unchanged, so a reply is never staler than a read would be.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "server/database.h"
+
+namespace qmx::server {
+
+// One data set as read in one snapshot: a set's rows never change without its change
+// number growing, so the number identifies the content.
+struct CachedSet {
+  struct Cell {
+    std::int32_t key;
+    std::int64_t rowChange;  // the change that last touched the row
+    std::string field;       // empty: a row without values
+    std::string value;
+  };
+  std::int64_t modSeq = 0;
+  std::vector<std::string> fieldNames;
+  std::vector<Cell> cells;  // in key order
+  std::size_t bytes = 0;    // about what it holds in memory
+
+  void add(std::int32_t key, std::int64_t rowChange, std::string_view field, std::string_view value);
+  // Hands the rows changed after `since` (all rows when nullopt) to the reader, as a
+  // read of the database would.
+  void replay(std::optional<std::int64_t> since, DataSetReader& reader) const;
+};
+
+class PgSetCache {
+ public:
+  // Bounded so that large sets cannot grow the process without limit: such a set is
+  // read from the database each time, as it would be without the cache.
+  static constexpr std::size_t kMaxSetBytes = std::size_t{4} << 20, kMaxBytes = std::size_t{32} << 20;
+
+  static PgSetCache& shared();
+  // The key of a company's set in the database whose own identifier is `database`.
+  static std::string key(std::string_view database, std::string_view companyId, std::string_view dataSet);
+
+  std::shared_ptr<const CachedSet> find(const std::string& key) const;
+  void put(const std::string& key, std::shared_ptr<const CachedSet> set);
+  void erase(const std::string& key);
+
+ private:
+  void eraseLocked(const std::string& key);
+
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<const CachedSet>> sets_;
+  std::size_t bytes_ = 0;
+};
+
+}  // namespace qmx::server
