@@ -21,6 +21,37 @@ void CachedSet::replay(std::optional<std::int64_t> since, DataSetReader& reader)
   assembler.finish();
 }
 
+std::optional<std::int64_t> SharedProbe::current(const Read& read) {
+  std::unique_lock lock(mutex_);
+  // The read in progress, if any, may have started before this request arrived.
+  const std::uint64_t wanted = started_ + 1;
+  while (finished_ < wanted) {
+    if (reading_) {
+      done_.wait(lock);
+      continue;
+    }
+    reading_ = true;
+    ++started_;
+    lock.unlock();
+    std::optional<std::int64_t> value;
+    try {
+      value = read();
+    } catch (...) {
+      // Another waiting request reads for itself.
+      lock.lock();
+      reading_ = false;
+      done_.notify_all();
+      throw;
+    }
+    lock.lock();
+    reading_ = false;
+    finished_ = started_;
+    last_ = value;
+    done_.notify_all();
+  }
+  return last_;
+}
+
 PgSetCache& PgSetCache::shared() {
   static PgSetCache cache;
   return cache;
@@ -32,10 +63,10 @@ std::string PgSetCache::key(std::string_view database, std::string_view companyI
   return key.append(database).append(companyId).append(dataSet);
 }
 
-std::shared_ptr<const CachedSet> PgSetCache::find(const std::string& key) const {
+PgSetCache::Found PgSetCache::find(const std::string& key) const {
   std::lock_guard lock(mutex_);
   const auto found = sets_.find(key);
-  return found == sets_.end() ? nullptr : found->second;
+  return found == sets_.end() ? Found{} : found->second;
 }
 
 void PgSetCache::put(const std::string& key, std::shared_ptr<const CachedSet> set) {
@@ -45,7 +76,7 @@ void PgSetCache::put(const std::string& key, std::shared_ptr<const CachedSet> se
   // Any set makes room: which goes matters little, as a miss costs one read.
   while (!sets_.empty() && bytes_ + set->bytes > kMaxBytes) eraseLocked(sets_.begin()->first);
   bytes_ += set->bytes;
-  sets_.emplace(key, std::move(set));
+  sets_.emplace(key, Found{std::move(set), std::make_shared<SharedProbe>()});
 }
 
 void PgSetCache::erase(const std::string& key) {
@@ -56,7 +87,7 @@ void PgSetCache::erase(const std::string& key) {
 void PgSetCache::eraseLocked(const std::string& key) {
   const auto found = sets_.find(key);
   if (found == sets_.end()) return;
-  bytes_ -= found->second->bytes;
+  bytes_ -= found->second.set->bytes;
   sets_.erase(found);
 }
 

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -39,6 +41,26 @@ struct CachedSet {
   void replay(std::optional<std::int64_t> since, DataSetReader& reader) const;
 };
 
+// The set's change number read once for every request that waits for it: each read
+// starts after every waiting request arrived, so any change committed before a
+// request arrived is in what it is given, while concurrent pages of one set share a
+// round trip to the database instead of one each.
+class SharedProbe {
+ public:
+  // nullopt: no such set.
+  using Read = std::function<std::optional<std::int64_t>()>;
+  // A read that started after this call, by this thread (with `read`) or another's.
+  // Throws what `read` throws when this thread's own read fails.
+  std::optional<std::int64_t> current(const Read& read);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool reading_ = false;
+  std::uint64_t started_ = 0, finished_ = 0;
+  std::optional<std::int64_t> last_;
+};
+
 class PgSetCache {
  public:
   // Bounded so that large sets cannot grow the process without limit: such a set is
@@ -49,7 +71,11 @@ class PgSetCache {
   // The key of a company's set in the database whose own identifier is `database`.
   static std::string key(std::string_view database, std::string_view companyId, std::string_view dataSet);
 
-  std::shared_ptr<const CachedSet> find(const std::string& key) const;
+  struct Found {
+    std::shared_ptr<const CachedSet> set;  // null: none kept
+    std::shared_ptr<SharedProbe> probe;
+  };
+  Found find(const std::string& key) const;
   void put(const std::string& key, std::shared_ptr<const CachedSet> set);
   void erase(const std::string& key);
 
@@ -57,7 +83,7 @@ class PgSetCache {
   void eraseLocked(const std::string& key);
 
   mutable std::mutex mutex_;
-  std::unordered_map<std::string, std::shared_ptr<const CachedSet>> sets_;
+  std::unordered_map<std::string, Found> sets_;
   std::size_t bytes_ = 0;
 };
 

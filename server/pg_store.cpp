@@ -348,16 +348,20 @@ bool PgStore::readDataSet(std::string_view companyId, std::string_view dataSet, 
                           DataSetReader& reader) {
   PgSetCache& cache = PgSetCache::shared();
   const std::string key = PgSetCache::key(instanceId_, companyId, dataSet);
-  if (const auto cached = cache.find(key)) {
+  if (const auto [cached, probe] = cache.find(key); cached) {
     // The set's change number, read now, vouches for the copy: a change of any of its
     // rows or fields raises it in the same transaction.
-    const PgResult now = run("SELECT mod_seq FROM data_sets WHERE company_id = $1 AND name = $2", {companyId, dataSet});
-    if (now.rows() > 0 && now.integer(0, 0) == cached->modSeq) {
+    const std::optional<std::int64_t> now = probe->current([&]() -> std::optional<std::int64_t> {
+      const PgResult r = run("SELECT mod_seq FROM data_sets WHERE company_id = $1 AND name = $2", {companyId, dataSet});
+      if (r.rows() == 0) return std::nullopt;
+      return r.integer(0, 0);
+    });
+    if (now == cached->modSeq) {
       cached->replay(since, reader);
       return true;
     }
     cache.erase(key);
-    if (now.rows() == 0) return false;
+    if (!now) return false;
   }
   // One statement, so one snapshot and one round trip: the set's change number
   // (part 0), its fields in schema order (1), then its rows in key order (2).
