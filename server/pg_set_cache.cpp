@@ -69,6 +69,13 @@ PgSetCache::Found PgSetCache::find(const std::string& key) const {
   return found == sets_.end() ? Found{} : found->second;
 }
 
+std::shared_ptr<SharedProbe> PgSetCache::changeProbe(const std::string& database) {
+  std::lock_guard lock(mutex_);
+  auto& probe = changeProbes_[database];
+  if (!probe) probe = std::make_shared<SharedProbe>();
+  return probe;
+}
+
 void PgSetCache::put(const std::string& key, std::shared_ptr<const CachedSet> set) {
   std::lock_guard lock(mutex_);
   eraseLocked(key);

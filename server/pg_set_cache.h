@@ -76,6 +76,8 @@ class PgSetCache {
     std::shared_ptr<SharedProbe> probe;
   };
   Found find(const std::string& key) const;
+  // The probe of the latest change number of the database whose identifier is given.
+  std::shared_ptr<SharedProbe> changeProbe(const std::string& database);
   void put(const std::string& key, std::shared_ptr<const CachedSet> set);
   void erase(const std::string& key);
 
@@ -84,6 +86,7 @@ class PgSetCache {
 
   mutable std::mutex mutex_;
   std::unordered_map<std::string, Found> sets_;
+  std::unordered_map<std::string, std::shared_ptr<SharedProbe>> changeProbes_;
   std::size_t bytes_ = 0;
 };
 

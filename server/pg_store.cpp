@@ -280,7 +280,11 @@ PgResult PgStore::run(std::string_view sql, std::initializer_list<PgParam> param
 }
 
 std::int64_t PgStore::currentChange() {
-  return run("SELECT value::bigint FROM meta WHERE name = 'change'", {}).integer(0, 0);
+  // Refreshes checking their stamps at the same time share the read, as pages of one
+  // set share theirs.
+  return *PgSetCache::shared().changeProbe(instanceId_)->current([&]() -> std::optional<std::int64_t> {
+    return run("SELECT value::bigint FROM meta WHERE name = 'change'", {}).integer(0, 0);
+  });
 }
 
 void PgStore::addCompany(std::string_view companyId, std::string_view name) {
