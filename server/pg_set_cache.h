@@ -1,8 +1,8 @@
 // Data sets as last read from PostgreSQL, shared by the process's connections to
 // its databases. A page is then answered after a point query that confirms the set's
 // change number, rather than a join over all its rows on a PostgreSQL backend. An
-// entry is used only once the database has confirmed, in that request's own round
-// trip, that the set is unchanged, so a reply is never staler than a read would be.
+// entry is used only once a read of that number, begun after the request arrived, has
+// found the set unchanged, so a reply is never staler than a read of the rows would be.
 #pragma once
 
 #include <cstddef>
@@ -68,7 +68,7 @@ class PgSetCache {
   static constexpr std::size_t kMaxSetBytes = std::size_t{4} << 20, kMaxBytes = std::size_t{32} << 20;
 
   static PgSetCache& shared();
-  // The key of a company's set in the database whose own identifier is `database`.
+  // The key of a company's set in `database` (its connection string and identifier).
   static std::string key(std::string_view database, std::string_view companyId, std::string_view dataSet);
 
   struct Found {
@@ -76,7 +76,7 @@ class PgSetCache {
     std::shared_ptr<SharedProbe> probe;
   };
   Found find(const std::string& key) const;
-  // The probe of the latest change number of the database whose identifier is given.
+  // The probe of the latest change number of `database`.
   std::shared_ptr<SharedProbe> changeProbe(const std::string& database);
   void put(const std::string& key, std::shared_ptr<const CachedSet> set);
   void erase(const std::string& key);

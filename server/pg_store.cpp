@@ -178,6 +178,7 @@ PgStore::PgStore(const std::string& conninfo, bool create) : Store(displayName(c
       instanceId_ = newInstanceId();
       run("INSERT INTO meta(name, value) VALUES ('instance', $1), ('change', '0')", {PgParam::text(instanceId_)});
       tx.commit();
+      cacheName_ = conninfo_ + " " + instanceId_;
       return;
     }
     throw DatabaseError(name_ + ": holds a qmx-server database already");
@@ -195,6 +196,8 @@ PgStore::PgStore(const std::string& conninfo, bool create) : Store(displayName(c
     tx.commit();
   }
   instanceId_ = run("SELECT value FROM meta WHERE name = 'instance'", {}).text(0, 0);
+  // The connection string too: a copy of a database keeps its identifier.
+  cacheName_ = conninfo_ + " " + instanceId_;
 }
 
 PgStore::~PgStore() { PQfinish(conn_); }
@@ -282,7 +285,7 @@ PgResult PgStore::run(std::string_view sql, std::initializer_list<PgParam> param
 std::int64_t PgStore::currentChange() {
   // Refreshes checking their stamps at the same time share the read, as pages of one
   // set share theirs.
-  return *PgSetCache::shared().changeProbe(instanceId_)->current([&]() -> std::optional<std::int64_t> {
+  return *PgSetCache::shared().changeProbe(cacheName_)->current([&]() -> std::optional<std::int64_t> {
     return run("SELECT value::bigint FROM meta WHERE name = 'change'", {}).integer(0, 0);
   });
 }
@@ -351,7 +354,7 @@ std::int64_t PgStore::changeRow(std::string_view companyId, std::string_view dat
 bool PgStore::readDataSet(std::string_view companyId, std::string_view dataSet, std::optional<std::int64_t> since,
                           DataSetReader& reader) {
   PgSetCache& cache = PgSetCache::shared();
-  const std::string key = PgSetCache::key(instanceId_, companyId, dataSet);
+  const std::string key = PgSetCache::key(cacheName_, companyId, dataSet);
   if (const auto [cached, probe] = cache.find(key); cached) {
     // The set's change number, read now, vouches for the copy: a change of any of its
     // rows or fields raises it in the same transaction.
