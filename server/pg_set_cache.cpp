@@ -40,6 +40,7 @@ std::optional<std::int64_t> SharedProbe::current(const Read& read) {
       // Another waiting request reads for itself.
       lock.lock();
       reading_ = false;
+      lock.unlock();
       done_.notify_all();
       throw;
     }
@@ -47,7 +48,10 @@ std::optional<std::int64_t> SharedProbe::current(const Read& read) {
     reading_ = false;
     finished_ = started_;
     last_ = value;
+    // Woken after the unlock, the waiters do not block again on the mutex at once.
+    lock.unlock();
     done_.notify_all();
+    return value;
   }
   return last_;
 }
