@@ -7,6 +7,8 @@
 #include <memory>
 #include <utility>
 
+#include "server/pg_set_cache.h"
+
 namespace qmx::server {
 
 namespace {
@@ -176,6 +178,7 @@ PgStore::PgStore(const std::string& conninfo, bool create) : Store(displayName(c
       instanceId_ = newInstanceId();
       run("INSERT INTO meta(name, value) VALUES ('instance', $1), ('change', '0')", {PgParam::text(instanceId_)});
       tx.commit();
+      cacheName_ = conninfo_ + " " + instanceId_;
       return;
     }
     throw DatabaseError(name_ + ": holds a qmx-server database already");
@@ -193,6 +196,8 @@ PgStore::PgStore(const std::string& conninfo, bool create) : Store(displayName(c
     tx.commit();
   }
   instanceId_ = run("SELECT value FROM meta WHERE name = 'instance'", {}).text(0, 0);
+  // The connection string too: a copy of a database keeps its identifier.
+  cacheName_ = conninfo_ + " " + instanceId_;
 }
 
 PgStore::~PgStore() { PQfinish(conn_); }
@@ -278,7 +283,11 @@ PgResult PgStore::run(std::string_view sql, std::initializer_list<PgParam> param
 }
 
 std::int64_t PgStore::currentChange() {
-  return run("SELECT value::bigint FROM meta WHERE name = 'change'", {}).integer(0, 0);
+  // Refreshes checking their stamps at the same time share the read, as pages of one
+  // set share theirs.
+  return *PgSetCache::shared().changeProbe(cacheName_)->current([&]() -> std::optional<std::int64_t> {
+    return run("SELECT value::bigint FROM meta WHERE name = 'change'", {}).integer(0, 0);
+  });
 }
 
 void PgStore::ping() {
@@ -350,13 +359,30 @@ std::int64_t PgStore::changeRow(std::string_view companyId, std::string_view dat
 
 bool PgStore::readDataSet(std::string_view companyId, std::string_view dataSet, std::optional<std::int64_t> since,
                           DataSetReader& reader) {
+  PgSetCache& cache = PgSetCache::shared();
+  const std::string key = PgSetCache::key(cacheName_, companyId, dataSet);
+  if (const auto [cached, probe] = cache.find(key); cached) {
+    // The set's change number, read now, vouches for the copy: a change of any of its
+    // rows or fields raises it in the same transaction.
+    const std::optional<std::int64_t> now = probe->current([&]() -> std::optional<std::int64_t> {
+      const PgResult r = run("SELECT mod_seq FROM data_sets WHERE company_id = $1 AND name = $2", {companyId, dataSet});
+      if (r.rows() == 0) return std::nullopt;
+      return r.integer(0, 0);
+    });
+    if (now == cached->modSeq) {
+      cached->replay(since, reader);
+      return true;
+    }
+    cache.erase(key);
+    if (!now) return false;
+  }
   // One statement, so one snapshot and one round trip: the set's change number
   // (part 0), its fields in schema order (1), then its rows in key order (2).
   const PgResult r = run(
       "WITH s AS (SELECT set_id, mod_seq FROM data_sets WHERE company_id = $1 AND name = $2) "
-      "SELECT 0, mod_seq, NULL::bytea, NULL::bytea FROM s "
-      "UNION ALL SELECT 1, f.position, f.name, NULL FROM s JOIN data_fields f ON f.set_id = s.set_id "
-      "UNION ALL SELECT 2, r.ikey, v.field, v.value FROM s JOIN data_rows r ON r.set_id = s.set_id "
+      "SELECT 0, mod_seq, NULL::bytea, NULL::bytea, NULL::bigint FROM s "
+      "UNION ALL SELECT 1, f.position, f.name, NULL, NULL FROM s JOIN data_fields f ON f.set_id = s.set_id "
+      "UNION ALL SELECT 2, r.ikey, v.field, v.value, r.mod_seq FROM s JOIN data_rows r ON r.set_id = s.set_id "
       "LEFT JOIN row_values v ON v.set_id = r.set_id AND v.ikey = r.ikey WHERE r.mod_seq > $3 "
       "ORDER BY 1, 2",
       {companyId, dataSet, since.value_or(-1)});
@@ -364,6 +390,18 @@ bool PgStore::readDataSet(std::string_view companyId, std::string_view dataSet, 
   int i = 1;
   std::vector<std::string> fieldNames;
   for (; i < r.rows() && r.integer(i, 0) == 1; ++i) fieldNames.push_back(r.text(i, 2));
+  if (!since) {
+    // A whole set is kept for the next pages; a set read in part would answer only some.
+    auto set = std::make_shared<CachedSet>();
+    set->modSeq = r.integer(0, 1);
+    set->fieldNames = std::move(fieldNames);
+    for (; i < r.rows(); ++i) {
+      set->add(static_cast<std::int32_t>(r.integer(i, 1)), r.integer(i, 4), r.bytes(i, 2), r.bytes(i, 3));
+    }
+    set->replay(std::nullopt, reader);
+    cache.put(key, std::move(set));
+    return true;
+  }
   std::size_t rowCount = 0;
   for (int j = i; j < r.rows(); ++j) rowCount += j == i || r.integer(j, 1) != r.integer(j - 1, 1);
   reader.begin(r.integer(0, 1), fieldNames, rowCount);

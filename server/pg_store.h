@@ -50,6 +50,7 @@ class PgStore : public Store {
   int schemaVersion();
 
   std::string conninfo_;
+  std::string cacheName_;  // the database among those the process's cache holds
   pg_conn* conn_ = nullptr;
   std::map<std::string, std::string, std::less<>> prepared_;  // SQL -> statement name
 };

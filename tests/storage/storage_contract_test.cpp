@@ -98,6 +98,41 @@ TEST_P(Storage, HealthIsItsOwnPathAndNeverWaitsLongForABusyPool) {
   EXPECT_EQ(get("/health").httpStatus, 200);  // the health check's own connection went back
 }
 
+// A set as a reader receives it: "change|fields|rows|key:values;...", "-" for no value.
+struct Dump : DataSetReader {
+  std::string text;
+  void begin(std::int64_t modSeq, const std::vector<std::string>& fields, std::size_t rows) override {
+    text = std::to_string(modSeq) + "|";
+    for (const auto& f : fields) text += f + ",";
+    text += "|" + std::to_string(rows) + "|";
+  }
+  void row(std::int32_t key, const std::vector<const std::string*>& values) override {
+    text += std::to_string(key) + ":";
+    for (const auto* v : values) text += (v ? *v : "-") + ",";
+    text += ";";
+  }
+};
+
+TEST_P(Storage, EveryReadSeesTheChangesMadeThroughOtherConnections) {
+  Store::create(db)->addCompany("C", "Company");
+  const auto reader = Store::open(db), writer = Store::open(db);
+  const auto read = [&](std::optional<std::int64_t> since) {
+    Dump dump;
+    return reader->readDataSet("C", "s", since, dump) ? dump.text : "none";
+  };
+  EXPECT_EQ(read(std::nullopt), "none");
+  const std::int64_t first = writer->changeRow("C", "s", 2, {{"a", "x"}});
+  writer->changeRow("C", "s", 1, {});
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(read(std::nullopt), std::to_string(first + 1) + "|a,|2|1:-,;2:x,;");
+  EXPECT_EQ(read(first), std::to_string(first + 1) + "|a,|1|1:-,;");
+  const std::int64_t third = writer->changeRow("C", "s", 2, {{"b", "y"}});
+  EXPECT_EQ(read(first), std::to_string(third) + "|a,b,|2|1:-,-,;2:x,y,;");
+  EXPECT_EQ(read(std::nullopt), std::to_string(third) + "|a,b,|2|1:-,-,;2:x,y,;");
+  EXPECT_EQ(read(first + 1), std::to_string(third) + "|a,b,|1|2:x,y,;");
+  writer->changeRow("C", "s", 1, {{"a", "z"}});
+  EXPECT_EQ(read(third), std::to_string(third + 1) + "|a,b,|1|1:z,-,;");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Storage, testing::Values("SQLite", "PostgreSQL"),
                          [](const auto& info) { return std::string(info.param); });
 
