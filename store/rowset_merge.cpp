@@ -106,9 +106,11 @@ bool isWithin(pugi::xml_node node, const pugi::xml_node& ancestor) {
 // Sets the new time stamp and replaces or appends every reply row, with the reply
 // already checked. With receiverMayMove, the receiving rs:data is looked for again
 // whenever a replaced row held it, and its loss fails the merge with 91 (the
-// caller then discards the document).
+// caller then discards the document). With consumeReply, each reply row that
+// holds no rows is removed once merged: its memory then serves the local
+// document's growth instead of adding to it.
 void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const std::string& newTime,
-               std::string_view what, const MergeProgress& progress, bool receiverMayMove) {
+               std::string_view what, const MergeProgress& progress, bool receiverMayMove, bool consumeReply) {
   // Only the reply's keys are looked up, so only they are indexed: the table is
   // sized once, and one pass over the local copy finds the first row of each.
   std::unordered_map<double, pugi::xml_node, KeyHash> firstRowOfKey;
@@ -160,6 +162,8 @@ void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const st
       if (nested) indexRows();
       if (losesReceiver) receiver = firstRowsetData(local);
     }
+    // A row holding rows stays: those are merged after it and need their nodes.
+    if (consumeReply && !holdsRows(row.node)) row.node.parent().remove_child(row.node);
     if (progress && ++done % kProgressEvery == 0) progress(done, rows.size());
   }
   if (progress && !rows.empty()) progress(rows.size(), rows.size());
@@ -208,8 +212,10 @@ std::optional<double> rowKeyNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what,
-                 const MergeProgress& progress) {
+namespace {
+
+void merge(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what, const MergeProgress& progress,
+           bool consumeReply) {
   // Check the whole reply before touching the local document, so that a bad
   // reply leaves the cached copy exactly as it was.
   const std::optional<std::string> newTime = findModTime(reply);
@@ -250,12 +256,24 @@ void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_
   if (receiver && isInsideRow(receiver)) {
     pugi::xml_document scratch;
     for (pugi::xml_node child = local.first_child(); child; child = child.next_sibling()) scratch.append_copy(child);
-    applyRows(scratch, rows, *newTime, what, progress, true);
+    applyRows(scratch, rows, *newTime, what, progress, true, consumeReply);
     while (local.first_child()) local.remove_child(local.first_child());
     for (pugi::xml_node child = scratch.first_child(); child; child = child.next_sibling()) local.append_copy(child);
     return;
   }
-  applyRows(local, rows, *newTime, what, progress, false);
+  applyRows(local, rows, *newTime, what, progress, false, consumeReply);
+}
+
+}  // namespace
+
+void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what,
+                 const MergeProgress& progress) {
+  merge(local, reply, what, progress, false);
+}
+
+void mergeRowsetConsumingReply(pugi::xml_node local, pugi::xml_node reply, std::string_view what,
+                               const MergeProgress& progress) {
+  merge(local, reply, what, progress, true);
 }
 
 }  // namespace qmx
