@@ -16,8 +16,11 @@ std::string mergedText(const std::string& local, const std::string& reply) {
   mergeRowset(*localDoc, *replyDoc, "C:\\Data\\1\\c.xml");
   // Consuming the reply as it goes merges the very same rows.
   XmlDocument consumedInto = parseXmlDocument(local);
-  mergeRowsetConsumingReply(*consumedInto, *parseXmlDocument(reply), "C:\\Data\\1\\c.xml");
+  XmlDocument consumed = parseXmlDocument(reply);
+  mergeRowsetConsumingReply(*consumedInto, *consumed, "C:\\Data\\1\\c.xml");
   EXPECT_EQ(xmlText(*consumedInto), xmlText(*localDoc));
+  // Only the rows that held rows stay in the reply.
+  EXPECT_EQ(consumed->select_nodes("//z:row").size(), replyDoc->select_nodes("//z:row[.//z:row]").size());
   return xmlText(*localDoc);
 }
 
