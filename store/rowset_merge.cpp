@@ -75,9 +75,10 @@ bool sameShape(const pugi::xml_node& row, const pugi::xml_node& replacement) {
   return !a && !b;
 }
 
-// The first local row of each reply key, in one block with open addressing: a
-// third of what a map with a node per key weighs beside a large document. Keys
-// are never NaN (rowKeyNumber gives none), so NaN marks a free slot.
+// The first local row of each reply key, in one block with open addressing:
+// about half of what a map with a node per key weighs, at the moment a merge
+// holds both documents. Keys are never NaN (rowKeyNumber gives none), so NaN
+// marks a free slot.
 class FirstRowOfKey {
  public:
   explicit FirstRowOfKey(std::size_t keys) {
