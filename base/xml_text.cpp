@@ -12,6 +12,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace qmx {
 namespace {
@@ -157,6 +158,35 @@ XmlTextSource xmlTextSourceOwning(std::string utf8) {
     const std::size_t n = std::min(rest.size(), room);
     std::memcpy(out, rest.data(), n);
     rest.remove_prefix(n);
+    return n;
+  };
+}
+
+XmlTextSource xmlTextSourceInPieces(std::string_view utf8) {
+  // Small enough to be freed early, large enough to keep the count of them low.
+  constexpr std::size_t kPiece = 64 * 1024;
+  struct Pieces {
+    std::vector<std::string> pieces;
+    std::size_t next = 0;    // the piece being read
+    std::size_t offset = 0;  // how far into it
+  };
+  auto held = std::make_shared<Pieces>();
+  held->pieces.reserve(utf8.size() / kPiece + 1);
+  for (std::size_t at = 0; at < utf8.size(); at += kPiece) held->pieces.emplace_back(utf8.substr(at, kPiece));
+  return [held](char* out, std::size_t room) {
+    std::size_t n = 0;
+    while (n < room && held->next < held->pieces.size()) {
+      std::string& piece = held->pieces[held->next];
+      const std::size_t take = std::min(piece.size() - held->offset, room - n);
+      std::memcpy(out + n, piece.data() + held->offset, take);
+      n += take;
+      held->offset += take;
+      if (held->offset == piece.size()) {
+        std::string().swap(piece);
+        ++held->next;
+        held->offset = 0;
+      }
+    }
     return n;
   };
 }

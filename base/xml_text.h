@@ -59,6 +59,10 @@ XmlTextBuffer xmlTextBufferOf(std::string_view utf8);
 // A source that reads text where it lies, and one that keeps the text it reads.
 XmlTextSource xmlTextSourceOver(std::string_view utf8);
 XmlTextSource xmlTextSourceOwning(std::string utf8);
+// A source over a copy of the text made in pieces, each freed as soon as it is
+// read: a check that lags behind the parse then holds only what it has yet to
+// read, and the original text can go at once. Throws std::bad_alloc.
+XmlTextSource xmlTextSourceInPieces(std::string_view utf8);
 
 // As parseXml, for text the document takes over.
 bool parseXmlInPlace(pugi::xml_document& doc, XmlTextBuffer text);

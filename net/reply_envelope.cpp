@@ -18,6 +18,22 @@ std::string envelopeStatusText(const pugi::xml_node& document) {
   return textContent(status);
 }
 
+namespace {
+
+std::string statusOrThrow(const pugi::xml_document& document, bool wellFormed, const std::string& address,
+                          long httpStatus) {
+  const pugi::xml_node status = wellFormed ? envelopeStatus(document) : pugi::xml_node();
+  if (!status) {
+    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +
+                                             addressForMessages(address) +
+                                             (wellFormed ? " has no xml/status" : " is not well-formed XML") +
+                                             " (HTTP status " + std::to_string(httpStatus) + ")");
+  }
+  return textContent(status);
+}
+
+}  // namespace
+
 std::string readReplyStatus(Platform& platform, const HttpReply& reply, const std::string& address,
                             pugi::xml_document& document) {
   // Parsed where it lies: a large reply is not held twice beside its document.
@@ -28,14 +44,21 @@ std::string readReplyStatus(Platform& platform, const HttpReply& reply, const st
   XmlTextSource sameText = decoded ? xmlTextSourceOwning(std::move(*decoded)) : xmlTextSourceOver(reply.body);
   decoded.reset();
   const bool wellFormed = parseXmlInPlace(document, std::move(buffer), std::move(sameText));
-  const pugi::xml_node status = wellFormed ? envelopeStatus(document) : pugi::xml_node();
-  if (!status) {
-    throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the reply of " +
-                                             addressForMessages(address) +
-                                             (wellFormed ? " has no xml/status" : " is not well-formed XML") +
-                                             " (HTTP status " + std::to_string(reply.status) + ")");
-  }
-  return textContent(status);
+  return statusOrThrow(document, wellFormed, address, reply.status);
+}
+
+std::string readReplyStatus(Platform& platform, HttpReply&& reply, const std::string& address,
+                            pugi::xml_document& document) {
+  std::optional<std::string> decoded = replyTextUnlessBody(platform, reply);
+  const std::string_view text = decoded ? std::string_view(*decoded) : std::string_view(reply.body);
+  XmlTextBuffer buffer = xmlTextBufferOf(text);
+  // The check's copy goes piece by piece as it reads, and the reply's own
+  // bytes go now: the parse then holds the text about once.
+  XmlTextSource sameText = xmlTextSourceInPieces(text);
+  decoded.reset();
+  std::string().swap(reply.body);
+  const bool wellFormed = parseXmlInPlace(document, std::move(buffer), std::move(sameText));
+  return statusOrThrow(document, wellFormed, address, reply.status);
 }
 
 std::int16_t envelopeErrorNumber(const pugi::xml_node& status) {

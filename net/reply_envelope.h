@@ -26,6 +26,10 @@ std::string envelopeStatusText(const pugi::xml_node& document);
 // well-formed XML or has no "xml/status".
 std::string readReplyStatus(Platform& platform, const HttpReply& reply, const std::string& address,
                             pugi::xml_document& document);
+// The same for a reply that is no longer needed: its bytes go before the parse,
+// so that a large reply is not held twice beside its document.
+std::string readReplyStatus(Platform& platform, HttpReply&& reply, const std::string& address,
+                            pugi::xml_document& document);
 
 // The failure's number from ErrNumber. Throws 91 when the status element or the
 // attribute is missing, 13 when its text is not a number, 6 when it does not fit

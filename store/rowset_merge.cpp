@@ -2,11 +2,11 @@
 
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "base/automation_error.h"
@@ -75,6 +75,47 @@ bool sameShape(const pugi::xml_node& row, const pugi::xml_node& replacement) {
   return !a && !b;
 }
 
+// The first local row of each reply key, in one block with open addressing:
+// about half of what a map with a node per key weighs, at the moment a merge
+// holds both documents. Keys are never NaN (rowKeyNumber gives none), so NaN
+// marks a free slot.
+class FirstRowOfKey {
+ public:
+  explicit FirstRowOfKey(std::size_t keys) {
+    std::size_t size = 16;
+    while (size < keys + keys / 2) size *= 2;
+    slots_.assign(size, Slot{});
+  }
+  // The entry of key, added with no row when missing.
+  pugi::xml_node& operator[](double key) {
+    Slot& slot = slots_[slotOf(key)];
+    slot.key = key;
+    return slot.row;
+  }
+  // The entry of key, or null when it has none.
+  pugi::xml_node* find(double key) {
+    Slot& slot = slots_[slotOf(key)];
+    return std::isnan(slot.key) ? nullptr : &slot.row;
+  }
+  void forgetRows() {
+    for (Slot& slot : slots_) slot.row = pugi::xml_node();
+  }
+
+ private:
+  struct Slot {
+    double key = std::numeric_limits<double>::quiet_NaN();
+    pugi::xml_node row;
+  };
+  // Where key is, or the free slot where it would go.
+  std::size_t slotOf(double key) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = KeyHash()(key) & mask;
+    while (!std::isnan(slots_[i].key) && slots_[i].key != key) i = (i + 1) & mask;
+    return i;
+  }
+  std::vector<Slot> slots_;
+};
+
 struct ReplyRow {
   pugi::xml_node node;
   double key;
@@ -106,21 +147,22 @@ bool isWithin(pugi::xml_node node, const pugi::xml_node& ancestor) {
 // Sets the new time stamp and replaces or appends every reply row, with the reply
 // already checked. With receiverMayMove, the receiving rs:data is looked for again
 // whenever a replaced row held it, and its loss fails the merge with 91 (the
-// caller then discards the document).
+// caller then discards the document). With consumeReply, each reply row that
+// holds no rows is removed once merged: its memory then serves the local
+// document's growth instead of adding to it.
 void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const std::string& newTime,
-               std::string_view what, const MergeProgress& progress, bool receiverMayMove) {
+               std::string_view what, const MergeProgress& progress, bool receiverMayMove, bool consumeReply) {
   // Only the reply's keys are looked up, so only they are indexed: the table is
   // sized once, and one pass over the local copy finds the first row of each.
-  std::unordered_map<double, pugi::xml_node, KeyHash> firstRowOfKey;
-  firstRowOfKey.reserve(rows.size());
-  for (const ReplyRow& row : rows) firstRowOfKey.try_emplace(row.key);
+  FirstRowOfKey firstRowOfKey(rows.size());
+  for (const ReplyRow& row : rows) firstRowOfKey[row.key];
   const auto indexRows = [&] {
-    for (auto& entry : firstRowOfKey) entry.second = pugi::xml_node();
+    firstRowOfKey.forgetRows();
     forEachElementNamed(local, "z:row", [&](const pugi::xml_node& row) {
       const std::optional<double> number = rowKeyNumber(row.attribute("iKey").value());
       if (!number) return;
-      const auto entry = firstRowOfKey.find(*number);
-      if (entry != firstRowOfKey.end() && !entry->second) entry->second = row;
+      pugi::xml_node* const first = firstRowOfKey.find(*number);
+      if (first && !*first) *first = row;
     });
   };
   indexRows();
@@ -130,8 +172,8 @@ void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const st
 
   std::uint64_t done = 0;
   for (const ReplyRow& row : rows) {
-    const auto hit = firstRowOfKey.find(row.key);
-    if (!hit->second) {
+    pugi::xml_node& first = firstRowOfKey[row.key];
+    if (!first) {
       if (!receiver) {
         throw AutomationError(kObjectNotSet, standardErrorText(kObjectNotSet) + ": the cached data file " +
                                                  std::string(what) +
@@ -140,26 +182,28 @@ void applyRows(pugi::xml_node local, const std::vector<ReplyRow>& rows, const st
       // A later reply row with the same key must replace this one, as it would
       // if the local copy were searched afresh for every row.
       const pugi::xml_node copy = receiver.append_copy(row.node);
-      hit->second = copy;
+      first = copy;
       if (holdsRows(copy)) indexRows();
-    } else if (sameShape(hit->second, row.node)) {
+    } else if (sameShape(first, row.node)) {
       // The row keeps its place and takes the reply's values: most values fit
       // where the old ones stood, so a large merge needs little new memory.
       pugi::xml_attribute b = row.node.first_attribute();
-      for (pugi::xml_attribute a = hit->second.first_attribute(); a; a = a.next_attribute(), b = b.next_attribute()) {
+      for (pugi::xml_attribute a = first.first_attribute(); a; a = a.next_attribute(), b = b.next_attribute()) {
         if (!a.set_value(b.value())) throw std::bad_alloc();
       }
     } else {
-      pugi::xml_node parent = hit->second.parent();
-      const pugi::xml_node copy = parent.insert_copy_before(row.node, hit->second);
+      pugi::xml_node parent = first.parent();
+      const pugi::xml_node copy = parent.insert_copy_before(row.node, first);
       // Rows nested in a row come and go with it; the index must not keep them.
-      const bool nested = holdsRows(hit->second) || holdsRows(copy);
-      const bool losesReceiver = receiverMayMove && receiver && isWithin(receiver, hit->second);
-      parent.remove_child(hit->second);
-      hit->second = copy;  // the replacement is now the first row of its key
+      const bool nested = holdsRows(first) || holdsRows(copy);
+      const bool losesReceiver = receiverMayMove && receiver && isWithin(receiver, first);
+      parent.remove_child(first);
+      first = copy;  // the replacement is now the first row of its key
       if (nested) indexRows();
       if (losesReceiver) receiver = firstRowsetData(local);
     }
+    // A row holding rows stays: those are merged after it and need their nodes.
+    if (consumeReply && !holdsRows(row.node)) row.node.parent().remove_child(row.node);
     if (progress && ++done % kProgressEvery == 0) progress(done, rows.size());
   }
   if (progress && !rows.empty()) progress(rows.size(), rows.size());
@@ -208,8 +252,10 @@ std::optional<double> rowKeyNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what,
-                 const MergeProgress& progress) {
+namespace {
+
+void merge(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what, const MergeProgress& progress,
+           bool consumeReply) {
   // Check the whole reply before touching the local document, so that a bad
   // reply leaves the cached copy exactly as it was.
   const std::optional<std::string> newTime = findModTime(reply);
@@ -250,12 +296,24 @@ void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_
   if (receiver && isInsideRow(receiver)) {
     pugi::xml_document scratch;
     for (pugi::xml_node child = local.first_child(); child; child = child.next_sibling()) scratch.append_copy(child);
-    applyRows(scratch, rows, *newTime, what, progress, true);
+    applyRows(scratch, rows, *newTime, what, progress, true, consumeReply);
     while (local.first_child()) local.remove_child(local.first_child());
     for (pugi::xml_node child = scratch.first_child(); child; child = child.next_sibling()) local.append_copy(child);
     return;
   }
-  applyRows(local, rows, *newTime, what, progress, false);
+  applyRows(local, rows, *newTime, what, progress, false, consumeReply);
+}
+
+}  // namespace
+
+void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what,
+                 const MergeProgress& progress) {
+  merge(local, reply, what, progress, false);
+}
+
+void mergeRowsetConsumingReply(pugi::xml_node local, pugi::xml_node reply, std::string_view what,
+                               const MergeProgress& progress) {
+  merge(local, reply, what, progress, true);
 }
 
 }  // namespace qmx

@@ -30,4 +30,11 @@ using MergeProgress = std::function<void(std::uint64_t done, std::uint64_t total
 void mergeRowset(pugi::xml_node local, const pugi::xml_node& reply, std::string_view what,
                  const MergeProgress& progress = {});
 
+// The same merge, removing from the reply each row once it is merged (a row that
+// holds rows stays), so that a large reply's memory is reused by the local
+// document as it grows rather than added to it. The reply is for discarding
+// afterwards, whatever the outcome.
+void mergeRowsetConsumingReply(pugi::xml_node local, pugi::xml_node reply, std::string_view what,
+                               const MergeProgress& progress = {});
+
 }  // namespace qmx

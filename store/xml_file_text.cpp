@@ -51,38 +51,36 @@ XmlTextBuffer copied(std::string_view text) {
 
 // Text read from what it was made of: UTF-8 as it lies, or single-byte bytes
 // converted a few kilobytes at a time (the whole conversion would be another
-// copy of the file).
+// copy of the file). What it was made of is held in pieces that go as they are
+// read, so that a check lagging behind the parse does not keep the whole file.
 class SourceText {
  public:
   SourceText(std::string owned, std::size_t skip, bool singleByte)
-      : owned_(std::move(owned)), rest_(std::string_view(owned_).substr(skip)), singleByte_(singleByte) {}
+      : raw_(xmlTextSourceInPieces(std::string_view(owned).substr(skip))), singleByte_(singleByte) {}
 
   std::size_t read(char* out, std::size_t room) {
-    if (!singleByte_) return take(rest_, out, room);
+    if (!singleByte_) return raw_(out, room);
     if (staged_.empty()) {
-      const std::string_view piece = rest_.substr(0, kPiece);
-      rest_.remove_prefix(piece.size());
-      staged_ = std::string_view(staging_, static_cast<std::size_t>(writeSingleByteAsUtf8(piece, staging_) - staging_));
+      char bytes[kPiece];
+      const std::size_t got = raw_(bytes, kPiece);
+      staged_ = std::string_view(staging_, static_cast<std::size_t>(
+                                               writeSingleByteAsUtf8({bytes, got}, staging_) - staging_));
     }
-    return take(staged_, out, room);
+    const std::size_t n = std::min(staged_.size(), room);
+    std::memcpy(out, staged_.data(), n);
+    staged_.remove_prefix(n);
+    return n;
   }
 
  private:
   static constexpr std::size_t kPiece = 4096;
-  static std::size_t take(std::string_view& from, char* out, std::size_t room) {
-    const std::size_t n = std::min(from.size(), room);
-    std::memcpy(out, from.data(), n);
-    from.remove_prefix(n);
-    return n;
-  }
-
-  std::string owned_;
-  std::string_view rest_;
+  XmlTextSource raw_;
   bool singleByte_;
   std::string_view staged_;
   char staging_[3 * kPiece + kUtf8WriteSlack];
 };
 
+// The bytes are copied into the source's pieces and go when it returns.
 XmlTextSource sourceOf(std::string owned, std::size_t skip, bool singleByte) {
   auto source = std::make_shared<SourceText>(std::move(owned), skip, singleByte);
   return [source](char* out, std::size_t room) { return source->read(out, room); };

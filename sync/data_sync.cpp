@@ -19,12 +19,9 @@ DataSetLoad refreshCachedData(ServiceConnection& connection, Platform& platform,
       const std::string& address = load.requestAddress.emplace(
           request.page + refreshQuery(cached.modTime(), request.file, request.requester));
       auto replyDoc = std::make_shared<pugi::xml_document>();
-      std::string status;
-      {
-        // The reply's bytes go once parsed: they are not kept beside the merge.
-        const HttpReply reply = connection.send(HttpRequest{"GET", address, std::nullopt});
-        status = readReplyStatus(platform, reply, address, *replyDoc);
-      }
+      // The reply's bytes go before its parse: they are not kept beside the merge.
+      const std::string status =
+          readReplyStatus(platform, connection.send(HttpRequest{"GET", address, std::nullopt}), address, *replyDoc);
 
       if (status == "NEWDATA") {
         // The caller keeps the copy it asked for; the next load sees the new one.
@@ -36,7 +33,7 @@ DataSetLoad refreshCachedData(ServiceConnection& connection, Platform& platform,
             connection.reportProgress(done, total);
           };
         }
-        mergeRowset(*local, *replyDoc, path, progress);
+        mergeRowsetConsumingReply(*local, *replyDoc, path, progress);
         CachedDataFile::write(platform, path, *local);
       } else if (status == "Failure") {
         platform.messageBox("Error updating " + request.file);

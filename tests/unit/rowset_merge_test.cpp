@@ -14,6 +14,13 @@ std::string mergedText(const std::string& local, const std::string& reply) {
   XmlDocument localDoc = parseXmlDocument(local);
   XmlDocument replyDoc = parseXmlDocument(reply);
   mergeRowset(*localDoc, *replyDoc, "C:\\Data\\1\\c.xml");
+  // Consuming the reply as it goes merges the very same rows.
+  XmlDocument consumedInto = parseXmlDocument(local);
+  XmlDocument consumed = parseXmlDocument(reply);
+  mergeRowsetConsumingReply(*consumedInto, *consumed, "C:\\Data\\1\\c.xml");
+  EXPECT_EQ(xmlText(*consumedInto), xmlText(*localDoc));
+  // Only the rows that held rows stay in the reply.
+  EXPECT_EQ(consumed->select_nodes("//z:row").size(), replyDoc->select_nodes("//z:row[.//z:row]").size());
   return xmlText(*localDoc);
 }
 
@@ -59,6 +66,12 @@ TEST(RowsetMerge, LaterReplyRowsSeeWhatEarlierOnesAddedAndRemoved) {
                        reply("t", "<z:row iKey=\"1\" a=\"new\"/><z:row iKey=\"2\" a=\"X\"/>")),
             "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"1\" a=\"new\"/><z:row iKey=\"2\" a=\"X\"/>"
             "</rs:data></xml>");
+
+  // A reply row holding a row: the inner one is merged after its outer one.
+  EXPECT_EQ(mergedText("<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"2\"/></rs:data></xml>",
+                       reply("t", "<z:row iKey=\"1\"><z:row iKey=\"2\" a=\"in\"/></z:row>")),
+            "<xml><TimeStamp ModTime=\"t\"/><rs:data><z:row iKey=\"2\" a=\"in\"/>"
+            "<z:row iKey=\"1\"><z:row iKey=\"2\" a=\"in\"/></z:row></rs:data></xml>");
 
   // The first rs:data sits in row 1, which the reply replaces: a new row must go
   // to the rs:data that is first afterwards, never into the removed row.

@@ -22,8 +22,9 @@ using test::SyncWorld;
 const std::string kTrailingText = "<xml><status>Success</status></xml>Microsoft VBScript runtime error '800a000d'";
 
 // Each way a document is parsed: copied first, where it lies, and where it lies
-// with the check reading its own copy from a source. Refused, the document is
-// empty; taken, it is the same whichever way.
+// with the check reading its own copy from a source (whole, or in pieces that go
+// as they are read). Refused, the document is empty; taken, it is the same
+// whichever way.
 std::vector<bool> parsedEachWay(std::string_view text) {
   pugi::xml_document doc;
   std::vector<bool> verdicts{parseXml(doc, text)};
@@ -31,6 +32,8 @@ std::vector<bool> parsedEachWay(std::string_view text) {
   verdicts.push_back(parseXmlInPlace(doc, xmlTextBufferOf(text)));
   EXPECT_EQ(xmlText(doc), copied);
   verdicts.push_back(parseXmlInPlace(doc, xmlTextBufferOf(text), xmlTextSourceOwning(std::string(text))));
+  EXPECT_EQ(xmlText(doc), copied);
+  verdicts.push_back(parseXmlInPlace(doc, xmlTextBufferOf(text), xmlTextSourceInPieces(text)));
   EXPECT_EQ(xmlText(doc), copied);
   return verdicts;
 }
@@ -58,11 +61,11 @@ TEST(StrictXml, RefusesWhatAConformingParserRefuses) {
       std::string problem;
       EXPECT_FALSE(isWellFormedXml(text + pad, &problem)) << text;
       EXPECT_FALSE(problem.empty()) << text;
-      EXPECT_EQ(parsedEachWay(text + pad), std::vector<bool>(3, false)) << text;
+      EXPECT_EQ(parsedEachWay(text + pad), std::vector<bool>(4, false)) << text;
     }
     for (const char* text : good) {
       EXPECT_TRUE(isWellFormedXml(text + pad)) << text;
-      EXPECT_EQ(parsedEachWay(text + pad), std::vector<bool>(3, true)) << text;
+      EXPECT_EQ(parsedEachWay(text + pad), std::vector<bool>(4, true)) << text;
     }
   }
   // A large cached data file in the code page, its flaw deep inside: the check
