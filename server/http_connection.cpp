@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -27,7 +28,7 @@ using tcp = asio::ip::tcp;
 namespace {
 
 constexpr std::uint64_t kMaxBody = 64u * 1024 * 1024;
-constexpr std::uint32_t kMaxHeader = 64 * 1024;
+constexpr std::size_t kMaxHeader = 64 * 1024;
 constexpr std::size_t kMaxTarget = 8192;
 // A client such as BackOnline sends a request after another for as long as it has work.
 constexpr std::size_t kKeepAliveRequests = 100000;
@@ -96,10 +97,38 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     started_ = std::chrono::steady_clock::now();
     method_ = "-";
     target_.clear();
-    parser_.emplace();
-    parser_->header_limit(kMaxHeader);
-    parser_->body_limit(kMaxBody);
+    scanned_ = 0;
     stream_.expires_after(limits_.header);
+    readUntilHeaderEnd();
+  }
+
+  // Gathers the whole header before parsing it, so that its control bytes can be made
+  // harmless first.
+  void readUntilHeaderEnd() {
+    const std::string_view in(static_cast<const char*>(buffer_.data().data()), buffer_.size());
+    const size_t end = in.find("\r\n\r\n", scanned_);
+    if (end != std::string_view::npos) return parseHeader(end);
+    if (in.size() > kMaxHeader) return refuse(400);
+    scanned_ = in.size() < 3 ? 0 : in.size() - 3;
+    stream_.async_read_some(buffer_.prepare(16 * 1024), [self = shared_from_this()](beast::error_code ec, size_t n) {
+      if (ec) return self->close();  // too slow, gone, or stopped: the request never arrived
+      self->buffer_.commit(n);
+      self->readUntilHeaderEnd();
+    });
+  }
+
+  void parseHeader(size_t end) {
+    // A control byte in a header value (an Idempotency-Key "k\x01") would fail the
+    // whole request; as a byte that is no visible text it reaches the pages, which
+    // refuse such a key with their own error, as they always have.
+    char* header = static_cast<char*>(buffer_.data().data());
+    for (char* c = static_cast<char*>(std::memchr(header, '\n', end)); c && c < header + end; ++c) {
+      if (static_cast<unsigned char>(*c) < 0x20 && *c != '\t' && *c != '\r' && *c != '\n') *c = '\x80';
+    }
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(kMaxHeader + 4));
+    parser_->body_limit(kMaxBody);
+    // The header is all in the buffer: this completes without reading.
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code ec, size_t) { self->onHeader(ec); });
   }
@@ -251,6 +280,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::size_t served_ = 0;
+  std::size_t scanned_ = 0;  // how much of the buffer holds no header end
   bool stopping_ = false;
   bool inFlight_ = false;  // a header has arrived whole: answered even when stopping
   // The current request and its reply.
