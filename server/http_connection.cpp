@@ -234,7 +234,10 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     // client's delayed acknowledgement of the first (some 40 ms).
     stream_.expires_after(transferDeadline(body_.size()));
     const std::array<asio::const_buffer, 2> parts{asio::buffer(head_), asio::buffer(body_)};
-    asio::async_write(stream_, parts,
+    // As much as the socket takes in each send: the default 64 KiB slices would cost a
+    // send and a deadline timer's arming each on a large download.
+    const auto allAtOnce = [](beast::error_code ec, size_t) -> size_t { return ec ? 0 : SIZE_MAX; };
+    asio::async_write(stream_, parts, allAtOnce,
                       [self = shared_from_this()](beast::error_code ec, size_t n) { self->onWritten(ec, n); });
   }
 
