@@ -112,7 +112,14 @@ int main(int argc, char** argv) {
   serveCmd->add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str()->check(
       CLI::Range(0, 65535));
   serveCmd->add_option("--bind", options.bind, "Address to listen on")->capture_default_str();
-  serveCmd->add_flag("--verbose", options.verbose, "Log every request on standard error");
+  serveCmd->add_flag("--quiet", [&options](std::int64_t) { options.accessLog = false; },
+                     "No access log (by default one line per request on standard error)");
+  bool verbose = false;
+  serveCmd->add_flag("--verbose", verbose, "Accepted for older scripts: the access log is on unless --quiet");
+  // For tests of slow clients; the default suits real ones.
+  serveCmd->add_option("--header-timeout", options.headerTimeoutSeconds, "Seconds for a request's header to arrive")
+      ->check(CLI::Range(1, 3600))
+      ->group("");
 
   std::string data;
   std::int32_t key = 0;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -127,9 +128,10 @@ TEST_P(ServerTest, LoginUploadAndQueryValuesWorkAndEveryPageRefusesEachBadReques
   ASSERT_EQ(list.out.rfind("1\t", 0), 0u) << list.out;
   EXPECT_EQ(list.out.substr(list.out.size() - expectedTail.size()), expectedTail);
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1);
-  // The log shows every request, but no password.
-  EXPECT_NE(server.log().find("POST /Bus_ChkComp.asp?Action=Login&Username=demo&pwd=***&CompanyID"), std::string::npos);
-  EXPECT_EQ(server.log().find("demo12"), std::string::npos) << server.log();
+  // A log line for every request, with its page but neither query (the password) nor body.
+  const std::regex login(R"(\n[0-9-]{10}T[0-9:]{8}\.[0-9]{3}Z 127\.0\.0\.1 POST /Bus_ChkComp\.asp 200 [0-9]+ [0-9]+\.[0-9]\n)");
+  EXPECT_TRUE(std::regex_search("\n" + server.log(), login)) << server.log();
+  EXPECT_EQ(server.log().find_first_of("?=<"), std::string::npos) << server.log();
 }
 
 TEST_P(ServerTest, RefreshSendsNoDataThenExactlyTheChangedRowsUnderANewStampAndServeStopsCleanly) {

@@ -67,8 +67,9 @@ CommandResult runProgram(const std::string& program, const std::vector<std::stri
 ServerProcess::ServerProcess(std::string serverPath, bool verbose)
     : ServerProcess(std::move(serverPath), "", true, verbose) {}
 
-ServerProcess::ServerProcess(std::string serverPath, std::string database, bool initDemo, bool verbose)
-    : serverPath_(std::move(serverPath)), verbose_(verbose) {
+ServerProcess::ServerProcess(std::string serverPath, std::string database, bool initDemo, bool verbose,
+                             std::vector<std::string> serveArgs)
+    : serverPath_(std::move(serverPath)), serveArgs_(std::move(serveArgs)), verbose_(verbose) {
   std::string tmpl = (fs::temp_directory_path() / "qmxserver.XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   folder_ = tmpl;
@@ -94,6 +95,7 @@ void ServerProcess::start(int port) {
   File writeEnd(::fdopen(fds[1], "w"), std::fclose);
   std::vector<std::string> args{"serve", "--db", dbPath_, "--port", std::to_string(port)};
   if (verbose_) args.push_back("--verbose");
+  args.insert(args.end(), serveArgs_.begin(), serveArgs_.end());
   const int log = verbose_ ? ::open((folder_ + "/serve.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)
                            : STDERR_FILENO;
   pid_ = spawn(serverPath_, args, fds[1], log);

@@ -30,8 +30,9 @@ class ServerProcess {
   // kept for log()); throws when either step fails or the server announces no address.
   explicit ServerProcess(std::string serverPath, bool verbose = false);
   // The same over `database` (a PostgreSQL connection string; empty: a fresh file),
-  // made a demo database first when initDemo.
-  ServerProcess(std::string serverPath, std::string database, bool initDemo, bool verbose = false);
+  // made a demo database first when initDemo; serveArgs go to "serve" as well.
+  ServerProcess(std::string serverPath, std::string database, bool initDemo, bool verbose = false,
+                std::vector<std::string> serveArgs = {});
   // Stops the server if still running and removes the temporary folder.
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
@@ -59,6 +60,7 @@ class ServerProcess {
  private:
   void start(int port);
   std::string serverPath_, folder_, dbPath_, baseUrl_;
+  std::vector<std::string> serveArgs_;
   bool verbose_ = false;
   int port_ = 0;
   int pid_ = -1;
