@@ -96,16 +96,19 @@ void ServerProcess::start(int port) {
   std::vector<std::string> args{"serve", "--db", dbPath_, "--port", std::to_string(port)};
   if (verbose_) args.push_back("--verbose");
   args.insert(args.end(), serveArgs_.begin(), serveArgs_.end());
-  const int log = verbose_ ? ::open((folder_ + "/serve.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)
-                           : STDERR_FILENO;
-  pid_ = spawn(serverPath_, args, fds[1], log);
-  if (verbose_) ::close(log);
+  // The server logs every request; kept in its folder as a deployment keeps it, not
+  // mixed into the test's own output.
+  const int logFd = ::open((folder_ + "/serve.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (logFd < 0) throw std::runtime_error("cannot create " + folder_ + "/serve.log");
+  pid_ = spawn(serverPath_, args, fds[1], logFd);
+  ::close(logFd);
   writeEnd.reset();  // the server's end only, so that its exit ends the read below
   // Blocks until the announcement; a server that dies first gives end of file.
   char line[256] = "";
   const std::string prefix = "listening on ";
   if (!std::fgets(line, sizeof line, stdout_) || std::string(line).rfind(prefix, 0) != 0) {
-    throw std::runtime_error("qmx-server did not announce its address: \"" + std::string(line) + "\"");
+    throw std::runtime_error("qmx-server did not announce its address: \"" + std::string(line) + "\"; its log: " +
+                             log());
   }
   baseUrl_ = std::string(line + prefix.size());
   baseUrl_.erase(baseUrl_.find_last_not_of("\r\n") + 1);

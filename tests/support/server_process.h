@@ -26,8 +26,8 @@ class ServerProcess {
  public:
   static constexpr const char* kCompanyId = "VELMORA-DEMO";
 
-  // Creates the demo database and starts "serve --port 0" on 127.0.0.1 (verbose: with its log
-  // kept for log()); throws when either step fails or the server announces no address.
+  // Creates the demo database and starts "serve --port 0" on 127.0.0.1, its log kept for
+  // log(); throws when either step fails or the server announces no address.
   explicit ServerProcess(std::string serverPath, bool verbose = false);
   // The same over `database` (a PostgreSQL connection string; empty: a fresh file),
   // made a demo database first when initDemo; serveArgs go to "serve" as well.
@@ -55,7 +55,7 @@ class ServerProcess {
   int stop();
   // Ends the server with SIGKILL and waits; then serves again on the same port.
   void killAndRestart();
-  std::string log() const;  // what a verbose server has logged so far
+  std::string log() const;  // what the server has logged so far
 
  private:
   void start(int port);
